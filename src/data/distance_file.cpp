@@ -1,0 +1,249 @@
+// Reading the distance file. The search asks for the point count and the pairs twice in
+// every iteration; each version of the file is read and parsed once, and later calls are
+// served from that until a look at the file shows it may have changed.
+#include "data/distance_file.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <ctime>
+#include <string_view>
+#include <vector>
+
+#include "data/reader.hpp"
+
+std::int32_t max = 0;
+item myItems[max_pairs] = {};
+
+namespace {
+
+// ------------------------------------------------------------------ state
+
+using steady = std::chrono::steady_clock;
+
+// A file is looked at again once this much run time has passed since the last look.
+constexpr auto check_interval = std::chrono::microseconds(500);
+// File systems stamp changes with a coarse clock (one kernel tick, at most 10 ms); a
+// version read this close to its change time may hide a later change with equal stamps.
+constexpr std::int64_t stamp_window_ns = 100'000'000;
+
+struct file_version {
+    dev_t dev;
+    ino_t ino;
+    off_t size;
+    timespec mtime;
+    timespec ctime;
+};
+
+// Everything known about the distance file; written only by this file's functions.
+struct file_cache {
+    std::string path;       // the name this cache belongs to
+    bool valid = false;     // `text`, `points` and `myItems` describe a usable version
+    file_version version{}; // identity and stamps of the version read
+    bool unsure = false;    // that version was read within stamp_window_ns of its change
+    steady::time_point checked{}; // when the file was last looked at
+    std::vector<char> text;       // the file's bytes as read
+    std::size_t parsed_to = 0;    // offset in `text` just after the last triple loaded
+    std::int64_t loaded = 0;      // triples of `text` held in myItems[0..loaded)
+    std::int32_t points = 0;      // N of this version
+};
+
+file_cache cache;
+
+// Why a file cannot be used; `detail` is the point count or the 1-based triple number.
+enum class problem { none, access, too_few, too_many, triple };
+struct outcome {
+    problem what = problem::none;
+    std::int64_t detail = 0;
+};
+
+// ------------------------------------------------------------------ parsing
+
+enum class triple_read {
+    ok,        // the whole triple was read
+    end,       // the text ends before the triple starts
+    no_first,  // its first field is not a number
+    bad,       // its first field was read, a later one is missing or malformed
+};
+
+// Reads one triple at `p` into `it`; on `bad`, `it.p1` holds the first field.
+triple_read read_triple(const char*& p, const char* end, item& it) {
+    switch (scan_int(p, end, it.p1)) {
+    case scan_result::end: return triple_read::end;
+    case scan_result::bad: return triple_read::no_first;
+    case scan_result::ok: break;
+    }
+    if (scan_int(p, end, it.p2) != scan_result::ok) return triple_read::bad;
+    if (scan_float(p, end, it.dist) != scan_result::ok) return triple_read::bad;
+    return triple_read::ok;
+}
+
+// Loads triples into myItems until `count` are held; fails at the first one missing.
+outcome load_up_to(std::int64_t count) {
+    if (count > max_pairs) return {problem::triple, max_pairs + 1};
+    const char* p = cache.text.data() + cache.parsed_to;
+    const char* end = cache.text.data() + cache.text.size();
+    for (; cache.loaded < count; ++cache.loaded) {
+        item it{};
+        if (read_triple(p, end, it) != triple_read::ok) return {problem::triple, cache.loaded + 1};
+        myItems[cache.loaded] = it;
+        cache.parsed_to = static_cast<std::size_t>(p - cache.text.data());
+    }
+    return {};
+}
+
+// Parses the text just read: counts N from the run of triples of point 1, then loads
+// P = N(N-1)/2 triples. The run ends at the first triple that does not start with a 1,
+// which counts as one more point, or where the text stops offering triples (its end, or
+// a first field that is not a number); a triple of point 1 that breaks off is malformed.
+outcome parse_version() {
+    cache.parsed_to = 0;
+    cache.loaded = 0;
+    const char* p = cache.text.data();
+    const char* end = p + cache.text.size();
+    std::int64_t run = 0;
+    for (;;) {
+        item it{};
+        triple_read r = read_triple(p, end, it);
+        if (r == triple_read::bad && it.p1 == 1) return {problem::triple, run + 1};
+        if (r != triple_read::ok) break;
+        if (run < max_pairs) {
+            myItems[run] = it;
+            cache.loaded = run + 1;
+            cache.parsed_to = static_cast<std::size_t>(p - cache.text.data());
+        }
+        if (it.p1 != 1) break;
+        ++run;
+    }
+    std::int64_t n = run + 1;
+    if (n < 2) return {problem::too_few, n};
+    if (n > max_points) return {problem::too_many, n};
+    cache.points = static_cast<std::int32_t>(n);
+    return load_up_to(n * (n - 1) / 2);
+}
+
+// ------------------------------------------------------------------ the file itself
+
+bool same_time(const timespec& a, const timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+bool same_version(const file_version& a, const file_version& b) {
+    return a.dev == b.dev && a.ino == b.ino && a.size == b.size && same_time(a.mtime, b.mtime) &&
+           same_time(a.ctime, b.ctime);
+}
+
+std::int64_t nanoseconds(const timespec& t) {
+    return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
+
+// Reads all of the open file `fd` into cache.text; false on a read error.
+bool read_all(int fd, off_t size_hint) {
+    std::vector<char>& text = cache.text;
+    text.resize(static_cast<std::size_t>(size_hint) + 1);
+    std::size_t used = 0;
+    for (;;) {
+        if (used == text.size()) text.resize(text.size() * 2 + 4096);
+        ssize_t n = ::read(fd, text.data() + used, text.size() - used);
+        if (n < 0) return false;
+        if (n == 0) break;
+        used += static_cast<std::size_t>(n);
+    }
+    text.resize(used);
+    return true;
+}
+
+// Opens the file, and reads and parses it again unless it is the version already held.
+outcome reread(const std::string& path) {
+    cache.valid = false;
+    if (path.find('\0') != std::string::npos) return {problem::access, 0};
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return {problem::access, 0};
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    struct stat st{};
+    // Only a regular file can be read again from its start: directories, pipes and
+    // devices are refused like a file that cannot be opened.
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return {problem::access, 0};
+    }
+    file_version seen{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+    bool known = cache.path == path && cache.points != 0 && !cache.unsure &&
+                 same_version(seen, cache.version);
+    if (!known && !read_all(fd, st.st_size)) {
+        ::close(fd);
+        return {problem::access, 0};
+    }
+    ::close(fd);
+    if (!known) {
+        cache.path = path;
+        cache.version = seen;
+        cache.unsure = nanoseconds(seen.ctime) >= nanoseconds(now) - stamp_window_ns;
+        cache.points = 0;
+        outcome o = parse_version();
+        if (o.what != problem::none) return o;
+    }
+    cache.valid = true;
+    return {};
+}
+
+// Brings the cache up to date with the file when it is due for a look.
+outcome refresh(const std::string& path) {
+    steady::time_point now = steady::now();
+    if (cache.valid && now - cache.checked < check_interval && cache.path == path) return {};
+    cache.checked = now;
+    return reread(path);
+}
+
+// Prints the line that explains `o`.
+void report(const outcome& o, trace& out) {
+    switch (o.what) {
+    case problem::none: return;
+    case problem::access: trace_text(out, "Erro no acesso ao ficheiro dos dados\n"); return;
+    case problem::too_few:
+        trace_text(out, "Erro no ficheiro dos dados: sao precisos pelo menos 2 pontos\n");
+        return;
+    case problem::too_many:
+        trace_text(out, "Erro no ficheiro dos dados: ");
+        trace_int(out, o.detail);
+        trace_text(out, " pontos excedem o maximo de 2000\n");
+        return;
+    case problem::triple:
+        trace_text(out, "Erro no ficheiro dos dados: triplo ");
+        trace_int(out, o.detail);
+        trace_text(out, " em falta ou mal formado\n");
+        return;
+    }
+}
+
+} // namespace
+
+// ------------------------------------------------------------------ operations
+
+std::int64_t init_dados(const std::string& path, trace& out) {
+    outcome o = refresh(path);
+    if (o.what != problem::none) {
+        report(o, out);
+        return -1;
+    }
+    max = cache.points;
+    trace_text(out, "nr pontos: ");
+    trace_int(out, max);
+    trace_text(out, "\n");
+    return static_cast<std::int64_t>(max) * (max - 1) / 2;
+}
+
+bool guardaEstrutura(const std::string& path, std::int32_t count, trace& out) {
+    outcome o = refresh(path);
+    // The file may have changed since init_dados counted it: the caller's count holds.
+    if (o.what == problem::none && count > cache.loaded) o = load_up_to(count);
+    if (o.what != problem::none) {
+        cache.valid = false;
+        report(o, out);
+        return false;
+    }
+    return true;
+}

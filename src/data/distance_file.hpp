@@ -1,0 +1,38 @@
+// The distance file and what is read from it: the point count `max` and the pair table
+// `myItems`. The file lists every pair (i, j), 1 <= i < j <= N, once, as a whitespace-
+// separated triple "i j distance", ordered by i and then j; N is taken from the length of
+// the run of triples that start with point 1.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "trace.hpp"
+
+// One pair of the distance file, fields in file order.
+struct item {
+    std::int32_t p1; // first point number
+    std::int32_t p2; // second point number
+    float dist;      // distance between them
+};
+
+// The iteration lists hold at most this many points, so no larger file can be searched.
+inline constexpr std::int32_t max_points = 2000;
+inline constexpr std::int32_t max_pairs = max_points * (max_points - 1) / 2;
+
+// Number of points N in the distance file; written by every init_dados.
+extern std::int32_t max;
+// Pairs of the distance file in file order (entry i is the i-th triple, from 0); the
+// first P entries are current after guardaEstrutura.
+extern item myItems[max_pairs];
+
+// Counts the points of the file named `path`, stores N in `max`, prints "nr pontos: N"
+// and returns the pair count P = N(N-1)/2. When the file cannot be used (unreadable,
+// fewer than 2 or more than 2000 points, or a missing or malformed triple among its
+// first P) it prints the one line that says why instead and returns -1.
+std::int64_t init_dados(const std::string& path, trace& out);
+
+// Makes the first `count` triples of the file named `path` current in `myItems`
+// (count <= max_pairs). Returns false after printing why when the file cannot be used
+// or holds fewer than `count` readable triples.
+bool guardaEstrutura(const std::string& path, std::int32_t count, trace& out);

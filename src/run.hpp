@@ -1,0 +1,19 @@
+// The experiment as a whole: asks for the distance file's name, runs the iterations of
+// the random subset search and reports the best score. Streams, iteration count and
+// random source are parameters so that a run can be replayed exactly.
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+
+// A source of numbers from 0 to RAND_MAX, called as the search needs them.
+using random_source = int (*)();
+
+// Iterations of a full run.
+inline constexpr std::int32_t full_run = 5'000'000;
+
+// Runs the whole experiment and returns the process's exit status: 0 after the final
+// line; 1 after the file's error line when the file cannot be used, or after
+// "Erro na escrita dos resultados" on `err` when writing to `out` fails.
+int run_search(std::istream& in, std::ostream& out, std::ostream& err, std::int32_t iterations,
+               random_source rnd);

@@ -1,0 +1,38 @@
+// The program's standard-output text, gathered in one fixed block and written out in
+// large pieces. Every line the program prints goes through here; a failed write is
+// remembered so the run can stop instead of reporting success.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <iosfwd>
+#include <string_view>
+
+struct trace {
+    std::ostream* out = nullptr; // where full blocks go; set once by the caller
+    bool failed = false;         // a write to `out` failed; set by trace_flush
+    std::size_t used = 0;        // bytes of `buf` waiting to be written
+    char buf[1 << 16];           // pending text
+};
+
+// Room that the formatting helpers below may need at once.
+inline constexpr std::size_t trace_slack = 512;
+
+// Writes the pending text and flushes `out`; returns false (and sets `failed`) when
+// the stream reports an error.
+bool trace_flush(trace& t);
+
+// Makes sure `n` more bytes (n <= trace_slack) fit, writing the block out if needed.
+inline void trace_reserve(trace& t, std::size_t n) {
+    if (t.used + n > sizeof t.buf) trace_flush(t);
+}
+
+// Appends text of any length.
+void trace_text(trace& t, std::string_view s);
+
+// Appends `v` in decimal, as "%d" prints it.
+void trace_int(trace& t, std::int64_t v);
+
+// Appends `v` with six decimals, as "%f" prints it (including "inf", "-nan" and the like).
+void trace_fixed6(trace& t, double v);

@@ -1,0 +1,100 @@
+// Scratch files and a small fork/exec runner for the built program.
+#include "helpers.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+scratch_dir::scratch_dir() {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "subset-test-XXXXXX").string();
+    if (mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path = tmpl;
+}
+
+scratch_dir::~scratch_dir() {
+    std::error_code ec;
+    std::filesystem::permissions(path, std::filesystem::perms::owner_all, ec);
+    std::filesystem::remove_all(path, ec);
+}
+
+void write_file(const std::string& path, const std::string& text) {
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    f << text;
+    if (!f) throw std::runtime_error("cannot write " + path);
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    std::ostringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+std::string distance_text(std::int32_t n, const std::function<double(int, int)>& dist) {
+    std::string text;
+    char line[96];
+    for (int i = 1; i < n; ++i)
+        for (int j = i + 1; j <= n; ++j) {
+            std::snprintf(line, sizeof line, "%d %d %g\n", i, j, dist(i, j));
+            text += line;
+        }
+    return text;
+}
+
+double simple_distance(int i, int j) { return i * 0.5 + j * 0.25; }
+
+namespace {
+
+// Reads from `fd` until it closes or `keep` bytes (0: no limit) have come.
+void drain(int fd, std::string& into, std::size_t keep) {
+    char buf[65536];
+    while (keep == 0 || into.size() < keep) {
+        std::size_t want = keep == 0 ? sizeof buf : std::min(sizeof buf, keep - into.size());
+        ssize_t n = ::read(fd, buf, want);
+        if (n <= 0) break;
+        into.append(buf, static_cast<std::size_t>(n));
+    }
+}
+
+} // namespace
+
+program_result run_program(const std::string& input, const std::string& out_path,
+                           std::size_t keep) {
+    scratch_dir dir;
+    const std::string in_path = dir.file("stdin");
+    const std::string err_path = dir.file("stderr");
+    write_file(in_path, input);
+    int out_pipe[2];
+    if (pipe(out_pipe) != 0) throw std::runtime_error("pipe failed");
+    pid_t pid = fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        int in_fd = open(in_path.c_str(), O_RDONLY);
+        int err_fd = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int out_fd = out_path.empty() ? out_pipe[1] : open(out_path.c_str(), O_WRONLY);
+        dup2(in_fd, 0);
+        dup2(out_fd, 1);
+        dup2(err_fd, 2);
+        close(out_pipe[0]);
+        execl(PROGRAM_PATH, PROGRAM_PATH, static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(out_pipe[1]);
+    program_result r{};
+    drain(out_pipe[0], r.out, keep);
+    close(out_pipe[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    r.err = read_file(err_path);
+    return r;
+}

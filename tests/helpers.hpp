@@ -1,0 +1,39 @@
+// Shared test helpers: scratch files, generated distance files, and running the built
+// program as a user would.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+// A fresh directory for one test, removed with everything in it at the end.
+struct scratch_dir {
+    std::string path;
+    scratch_dir();
+    ~scratch_dir();
+    scratch_dir(const scratch_dir&) = delete;
+    scratch_dir& operator=(const scratch_dir&) = delete;
+    std::string file(const std::string& name) const { return path + "/" + name; }
+};
+
+void write_file(const std::string& path, const std::string& text);
+std::string read_file(const std::string& path);
+
+// The text of a well-formed file of `n` points, one triple per line, with the distance
+// of each pair given by `dist(i, j)` printed as "%g".
+std::string distance_text(std::int32_t n, const std::function<double(int, int)>& dist);
+
+// Distances that differ from pair to pair: i * 0.5 + j * 0.25.
+double simple_distance(int i, int j);
+
+struct program_result {
+    std::string out; // everything written to standard output
+    std::string err; // everything written to standard error
+    int status;      // exit status, or 128 + signal number
+};
+
+// Runs the built program with `input` on its standard input. When `out_path` is given,
+// standard output goes to that file instead of being captured. With `keep` set, only
+// that many bytes of output are read before the pipe is closed on the program.
+program_result run_program(const std::string& input, const std::string& out_path = "",
+                           std::size_t keep = 0);
