@@ -45,7 +45,7 @@ int run_search(std::istream& in, std::ostream& out, std::ostream& err, std::int3
 
     if (init_dados(name, t) < 0) return finish(t, err, 1);
 
-    float best_score = 0;      // highest score so far
+    float best_score = 0;       // highest score so far
     std::int32_t best_size = 0; // subset size that first reached it
     for (std::int32_t l = 0; l < iterations; ++l) {
         std::int64_t pairs = init_dados(name, t);

@@ -42,7 +42,9 @@ std::string load_pairs(const std::string& path, std::int32_t count) {
 }
 
 // Lets the next call look at the file again instead of trusting what it read.
-void let_time_pass() { std::this_thread::sleep_for(std::chrono::milliseconds(2)); }
+void let_time_pass() {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+}
 
 } // namespace
 

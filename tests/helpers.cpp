@@ -50,35 +50,18 @@ std::string distance_text(std::int32_t n, const std::function<double(int, int)>&
     return text;
 }
 
-double simple_distance(int i, int j) { return i * 0.5 + j * 0.25; }
-
-namespace {
-
-// Reads from `fd` until it closes or `keep` bytes (0: no limit) have come.
-void drain(int fd, std::string& into, std::size_t keep) {
-    char buf[65536];
-    while (keep == 0 || into.size() < keep) {
-        std::size_t want = keep == 0 ? sizeof buf : std::min(sizeof buf, keep - into.size());
-        ssize_t n = ::read(fd, buf, want);
-        if (n <= 0) break;
-        into.append(buf, static_cast<std::size_t>(n));
-    }
+double simple_distance(int i, int j) {
+    return i * 0.5 + j * 0.25;
 }
 
-} // namespace
-
-program_result run_program(const std::string& input, const std::string& out_path,
-                           std::size_t keep) {
-    scratch_dir dir;
-    const std::string in_path = dir.file("stdin");
-    const std::string err_path = dir.file("stderr");
-    write_file(in_path, input);
+running_program start_program(const std::string& input_path, const std::string& err_path,
+                              const std::string& out_path) {
     int out_pipe[2];
     if (pipe(out_pipe) != 0) throw std::runtime_error("pipe failed");
     pid_t pid = fork();
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
-        int in_fd = open(in_path.c_str(), O_RDONLY);
+        int in_fd = open(input_path.c_str(), O_RDONLY);
         int err_fd = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         int out_fd = out_path.empty() ? out_pipe[1] : open(out_path.c_str(), O_WRONLY);
         dup2(in_fd, 0);
@@ -89,12 +72,35 @@ program_result run_program(const std::string& input, const std::string& out_path
         _exit(127);
     }
     close(out_pipe[1]);
-    program_result r{};
-    drain(out_pipe[0], r.out, keep);
-    close(out_pipe[0]);
+    return {pid, out_pipe[0], err_path};
+}
+
+bool read_output(running_program& p, std::string& into, std::size_t size) {
+    char buf[65536];
+    while (size == 0 || into.size() < size) {
+        ssize_t n = ::read(p.out_fd, buf, sizeof buf);
+        if (n <= 0) return false;
+        into.append(buf, static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+int wait_program(running_program& p) {
+    close(p.out_fd);
     int status = 0;
-    waitpid(pid, &status, 0);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    r.err = read_file(err_path);
+    waitpid(p.pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+program_result run_program(const std::string& input, const std::string& out_path,
+                           std::size_t keep) {
+    scratch_dir dir;
+    write_file(dir.file("stdin"), input);
+    running_program p = start_program(dir.file("stdin"), dir.file("stderr"), out_path);
+    program_result r{};
+    read_output(p, r.out, keep);
+    if (keep != 0 && r.out.size() > keep) r.out.resize(keep);
+    r.status = wait_program(p);
+    r.err = read_file(p.err_path);
     return r;
 }

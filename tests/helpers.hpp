@@ -32,6 +32,26 @@ struct program_result {
     int status;      // exit status, or 128 + signal number
 };
 
+// The built program, started with its standard output on a pipe to the test.
+struct running_program {
+    int pid;
+    int out_fd;
+    std::string err_path; // where its standard error goes
+};
+
+// Starts the built program with `input_path` as its standard input and standard error
+// going to `err_path`; standard output goes to `out_path` or, when that is empty, to a
+// pipe read with read_output.
+running_program start_program(const std::string& input_path, const std::string& err_path,
+                              const std::string& out_path = "");
+
+// Appends output to `into` until it holds at least `size` bytes or the output ends
+// (size 0: until the end); returns false when the output ended.
+bool read_output(running_program& p, std::string& into, std::size_t size = 0);
+
+// Closes the pipe and waits; returns the exit status, or 128 + signal number.
+int wait_program(running_program& p);
+
 // Runs the built program with `input` on its standard input. When `out_path` is given,
 // standard output goes to that file instead of being captured. With `keep` set, only
 // that many bytes of output are read before the pipe is closed on the program.

@@ -2,6 +2,8 @@
 // refuses, for names it cannot open, and for output it cannot write.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "helpers.hpp"
 
 namespace {
@@ -54,4 +56,35 @@ TEST(Program, WorksOnATwoPointFileWithGarbageAfterItsPair) {
     write_file(dir.file("two"), "1 2 3.5\n\n%%% not read %%%\n");
     program_result r = run_program(dir.file("two") + "\n", "", 4096);
     EXPECT_EQ(0, r.out.rfind(prompt + "nr pontos: 2\nnr pontos: 2\n", 0)) << r.out.substr(0, 200);
+}
+
+TEST(Program, NoticesAFileThatChangesOrGoesAwayDuringARun) {
+    scratch_dir dir;
+    const std::string data = dir.file("data");
+    write_file(data, distance_text(141, simple_distance));
+    write_file(dir.file("stdin"), data + "\n");
+
+    // Changed: later iterations count the new file's points.
+    running_program p = start_program(dir.file("stdin"), dir.file("err"));
+    std::string out;
+    ASSERT_TRUE(read_output(p, out, 1 << 16));
+    write_file(data + ".new", distance_text(5, simple_distance));
+    std::rename((data + ".new").c_str(), data.c_str());
+    while (out.find("nr pontos: 5\n") == std::string::npos && read_output(p, out, out.size() + 1))
+        ;
+    EXPECT_NE(std::string::npos, out.find("nr pontos: 5\n"));
+    wait_program(p);
+
+    // Removed: the run ends with the access error, exit status 1 and nothing after it.
+    write_file(data, distance_text(141, simple_distance));
+    p = start_program(dir.file("stdin"), dir.file("err"));
+    out.clear();
+    ASSERT_TRUE(read_output(p, out, 1 << 16));
+    std::remove(data.c_str());
+    read_output(p, out);
+    EXPECT_EQ(1, wait_program(p));
+    const std::string message = "Erro no acesso ao ficheiro dos dados\n";
+    ASSERT_GE(out.size(), message.size());
+    EXPECT_EQ(message, out.substr(out.size() - message.size()));
+    EXPECT_EQ(out.size() - message.size(), out.find(message)); // once, last
 }

@@ -39,10 +39,10 @@ struct file_version {
 
 // Everything known about the distance file; written only by this file's functions.
 struct file_cache {
-    std::string path;       // the name this cache belongs to
-    bool valid = false;     // `text`, `points` and `myItems` describe a usable version
-    file_version version{}; // identity and stamps of the version read
-    bool unsure = false;    // that version was read within stamp_window_ns of its change
+    std::string path;             // the name this cache belongs to
+    bool valid = false;           // `text`, `points` and `myItems` describe a usable version
+    file_version version{};       // identity and stamps of the version read
+    bool unsure = false;          // that version was read within stamp_window_ns of its change
     steady::time_point checked{}; // when the file was last looked at
     std::vector<char> text;       // the file's bytes as read
     std::size_t parsed_to = 0;    // offset in `text` just after the last triple loaded
@@ -62,18 +62,21 @@ struct outcome {
 // ------------------------------------------------------------------ parsing
 
 enum class triple_read {
-    ok,        // the whole triple was read
-    end,       // the text ends before the triple starts
-    no_first,  // its first field is not a number
-    bad,       // its first field was read, a later one is missing or malformed
+    ok,       // the whole triple was read
+    end,      // the text ends before the triple starts
+    no_first, // its first field is not a number
+    bad,      // its first field was read, a later one is missing or malformed
 };
 
 // Reads one triple at `p` into `it`; on `bad`, `it.p1` holds the first field.
 triple_read read_triple(const char*& p, const char* end, item& it) {
     switch (scan_int(p, end, it.p1)) {
-    case scan_result::end: return triple_read::end;
-    case scan_result::bad: return triple_read::no_first;
-    case scan_result::ok: break;
+    case scan_result::end:
+        return triple_read::end;
+    case scan_result::bad:
+        return triple_read::no_first;
+    case scan_result::ok:
+        break;
     }
     if (scan_int(p, end, it.p2) != scan_result::ok) return triple_read::bad;
     if (scan_float(p, end, it.dist) != scan_result::ok) return triple_read::bad;
@@ -163,7 +166,7 @@ outcome reread(const std::string& path) {
     if (fd < 0) return {problem::access, 0};
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
-    struct stat st{};
+    struct stat st {};
     // Only a regular file can be read again from its start: directories, pipes and
     // devices are refused like a file that cannot be opened.
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -201,8 +204,11 @@ outcome refresh(const std::string& path) {
 // Prints the line that explains `o`.
 void report(const outcome& o, trace& out) {
     switch (o.what) {
-    case problem::none: return;
-    case problem::access: trace_text(out, "Erro no acesso ao ficheiro dos dados\n"); return;
+    case problem::none:
+        return;
+    case problem::access:
+        trace_text(out, "Erro no acesso ao ficheiro dos dados\n");
+        return;
     case problem::too_few:
         trace_text(out, "Erro no ficheiro dos dados: sao precisos pelo menos 2 pontos\n");
         return;

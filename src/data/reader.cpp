@@ -14,9 +14,15 @@ namespace {
 bool is_space(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-bool is_xdigit(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
-char lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
+bool is_xdigit(char c) {
+    return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+}
+char lower(char c) {
+    return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+}
 
 // Moves `p` over whitespace; returns false when the text ends first.
 bool skip_space(const char*& p, const char* end) {
