@@ -6,6 +6,8 @@
 #include <string>
 
 #include "data/distance_file.hpp"
+#include "search/draw.hpp"
+#include "search/score.hpp"
 #include "trace.hpp"
 
 namespace {
@@ -33,7 +35,6 @@ int finish(trace& t, std::ostream& err, int status) {
 
 int run_search(std::istream& in, std::ostream& out, std::ostream& err, std::int32_t iterations,
                random_source rnd) {
-    (void)rnd;
     static trace t; // one output block for the run; 64 KiB is too much for the stack
     t.out = &out;
     t.failed = false;
@@ -45,14 +46,18 @@ int run_search(std::istream& in, std::ostream& out, std::ostream& err, std::int3
 
     if (init_dados(name, t) < 0) return finish(t, err, 1);
 
+    static iteration it;        // the iteration lists; rewritten before they are read
     float best_score = 0;       // highest score so far
     std::int32_t best_size = 0; // subset size that first reached it
     for (std::int32_t l = 0; l < iterations; ++l) {
         std::int64_t pairs = init_dados(name, t);
         if (pairs < 0) return finish(t, err, 1);
+        draw_subset(it, max, rnd, t);
         if (!guardaEstrutura(name, static_cast<std::int32_t>(pairs), t)) return finish(t, err, 1);
-        std::int32_t size = 0;
-        float score = 0;
+        extract_pairs(it, max);
+        const std::int32_t size = it.size;
+        const float score = dist_med(size, it.subset_pairs, mySol, t);
+        // Only a strictly greater score wins: ties keep the earliest, a NaN never wins.
         if (score > best_score) {
             best_score = score;
             best_size = size;

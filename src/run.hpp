@@ -6,8 +6,7 @@
 #include <cstdint>
 #include <iosfwd>
 
-// A source of numbers from 0 to RAND_MAX, called as the search needs them.
-using random_source = int (*)();
+#include "search/iteration.hpp"
 
 // Iterations of a full run.
 inline constexpr std::int32_t full_run = 5'000'000;

@@ -1,0 +1,306 @@
+// Whole iterations: drawing, scoring and the best, checked as complete traces against
+// scripted random numbers and against an independent reading of long seeded runs.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <random>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "helpers.hpp"
+#include "run.hpp"
+#include "search/score.hpp"
+
+namespace {
+
+// ------------------------------------------------------------------ scripted randomness
+
+std::vector<int> script; // numbers the scripted source hands out, in order
+std::size_t next_number = 0;
+std::function<void(std::size_t)> on_call; // runs before each call, given its number
+
+int scripted() {
+    if (on_call) on_call(next_number);
+    if (next_number >= script.size()) {
+        ADD_FAILURE() << "the script ran out after " << script.size() << " numbers";
+        return 0;
+    }
+    return script[next_number++];
+}
+
+struct run_result {
+    int status;
+    std::string out;
+};
+
+run_result run(const std::string& path, std::int32_t iterations, std::vector<int> numbers) {
+    script = std::move(numbers);
+    next_number = 0;
+    std::istringstream in(path + "\n");
+    std::ostringstream out, err;
+    int status = run_search(in, out, err, iterations, scripted);
+    on_call = nullptr;
+    EXPECT_EQ("", err.str());
+    return {status, out.str()};
+}
+
+const std::string prompt = "Introduza o nome do ficheiro: ";
+const std::string example = "1 2 1.0\n1 3 2.0\n1 4 3.0\n2 3 4.0\n2 4 5.0\n3 4 6.0\n";
+
+std::string printf_score(float score) {
+    char text[400];
+    std::snprintf(text, sizeof text, "%f", static_cast<double>(score));
+    return text;
+}
+
+} // namespace
+
+// ------------------------------------------------------------------ exact traces
+
+TEST(Search, WorkedExampleTraceIsExact) {
+    scratch_dir dir;
+    write_file(dir.file("four"), example);
+    // K = 2 + 1 % 3 = 3; then draws 3%5+1 = 4, 1, 4 (taken already), 3.
+    run_result r = run(dir.file("four"), 1, {1, 3, 0, 3, 2});
+    EXPECT_EQ(0, r.status);
+    EXPECT_EQ(prompt + "nr pontos: 4\n"
+                       "nr pontos: 4\n"
+                       "\n"
+                       "Pontos escolhidos aleatoriamente:\n"
+                       "4 1 3 \n"
+                       "Nr pontos aleatorios: 3\n"
+                       "1 3 4 \n"
+                       "3 - 3 \n"
+                       "Distancia media para 3 pontos, iteracao 0: 3.666667\n"
+                       "Melhor com 3 numeros: 3.666667 pontos\n",
+              r.out);
+}
+
+TEST(Search, ScoresTheExampleSubsetsAndKeepsTheBest) {
+    scratch_dir dir;
+    write_file(dir.file("four"), example);
+    // {1,3,4} as above; {2,4}: K = 2, draws 5 (no point), 4, 2; all four: K = 4, draws
+    // 1, 2, 3, 4; and {1,3,4} again, which ties the first score and does not replace it.
+    run_result r =
+        run(dir.file("four"), 4, {1, 3, 0, 3, 2, 0, 4, 3, 1, 2, 0, 1, 2, 3, 1, 3, 0, 3, 2});
+    EXPECT_EQ(0, r.status);
+    const std::string example_0 = "nr pontos: 4\n\nPontos escolhidos aleatoriamente:\n4 1 3 \n"
+                                  "Nr pontos aleatorios: 3\n1 3 4 \n3 - 3 \n";
+    EXPECT_EQ(prompt + "nr pontos: 4\n" + example_0 +
+                  "Distancia media para 3 pontos, iteracao 0: 3.666667\n"
+                  "nr pontos: 4\n\nPontos escolhidos aleatoriamente:\n4 2 \n"
+                  "Nr pontos aleatorios: 2\n2 4 \n2 - 1 \n"
+                  "Distancia media para 2 pontos, iteracao 1: 2.500000\n"
+                  "nr pontos: 4\n\nPontos escolhidos aleatoriamente:\n1 2 3 4 \n"
+                  "Nr pontos aleatorios: 4\n1 2 3 4 \n4 - 6 \n"
+                  "Distancia media para 4 pontos, iteracao 2: 5.250000\n" +
+                  example_0 +
+                  "Distancia media para 3 pontos, iteracao 3: 3.666667\n"
+                  "Melhor com 4 numeros: 5.250000 pontos\n",
+              r.out);
+}
+
+TEST(Search, TiesKeepTheFirstSizeAndNothingBeatsZeroWhenAllIsNegative) {
+    scratch_dir dir;
+    // {1,2} scores 6/2 = 3 and {1,2,3} scores (6+0+3)/3 = 3: the first size stays.
+    write_file(dir.file("tie"), "1 2 6\n1 3 0\n2 3 3\n");
+    run_result r = run(dir.file("tie"), 2, {0, 0, 1, 1, 0, 1, 2});
+    EXPECT_NE(std::string::npos,
+              r.out.find("iteracao 1: 3.000000\nMelhor com 2 numeros: 3.000000"));
+
+    write_file(dir.file("neg"), "1 2 -1\n1 3 0\n2 3 -0.5\n");
+    r = run(dir.file("neg"), 2, {0, 0, 1, 1, 0, 1, 2});
+    EXPECT_EQ(prompt + "nr pontos: 3\n"
+                       "nr pontos: 3\n\nPontos escolhidos aleatoriamente:\n1 2 \n"
+                       "Nr pontos aleatorios: 2\n1 2 \n2 - 1 \n"
+                       "Distancia media para 2 pontos, iteracao 0: -0.500000\n"
+                       "nr pontos: 3\n\nPontos escolhidos aleatoriamente:\n1 2 3 \n"
+                       "Nr pontos aleatorios: 3\n1 2 3 \n3 - 3 \n"
+                       "Distancia media para 3 pontos, iteracao 1: -0.500000\n"
+                       "Melhor com 0 numeros: 0.000000 pontos\n",
+              r.out);
+}
+
+TEST(Search, InfinityWinsAndNanNeverDoes) {
+    scratch_dir dir;
+    write_file(dir.file("odd"), "1 2 nan\n1 3 inf\n2 3 -inf\n");
+    // {1,2}: nan; {2,3}: -inf; {1,3}: inf; {1,2,3}: nan (inf + -inf).
+    run_result r = run(dir.file("odd"), 4, {0, 0, 1, 0, 1, 2, 0, 0, 2, 1, 0, 1, 2});
+    const char* expected[] = {"iteracao 0: nan\n", "iteracao 1: -inf\n", "iteracao 2: inf\n",
+                              "iteracao 3: ", "Melhor com 2 numeros: inf pontos\n"};
+    std::size_t at = 0;
+    for (const char* piece : expected) {
+        at = r.out.find(piece, at);
+        EXPECT_NE(std::string::npos, at) << piece << "\n" << r.out;
+    }
+}
+
+TEST(Search, ScoreAddsInFileOrderInSinglePrecision) {
+    // 1e8 + 1 + ... is where the order of float additions shows in the result.
+    scratch_dir dir;
+    write_file(dir.file("order"), "1 2 1\n1 3 1e8\n2 3 1\n");
+    run_result r = run(dir.file("order"), 1, {1, 0, 1, 2});
+    float sum = 0;
+    for (float d : {1.0f, 1e8f, 1.0f}) sum = d + sum;
+    EXPECT_NE(std::string::npos, r.out.find("iteracao 0: " + printf_score(sum / 3.0f) + "\n"));
+}
+
+// ------------------------------------------------------------------ a changing file
+
+TEST(Search, AFileChangedWithinAnIterationServesItsCallerCount) {
+    scratch_dir dir;
+    const std::string path = dir.file("d");
+    write_file(path, example);
+    // While iteration 1 draws (its first random number), the file grows to 5 points: this
+    // iteration still uses 4 points and the first 6 pairs of the new file; the next
+    // counts 5.
+    on_call = [&](std::size_t call) {
+        if (call != 5) return;
+        write_file(path, distance_text(5, [](int i, int j) { return i * 10 + j; }));
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    };
+    run_result r = run(path, 3, {1, 3, 0, 3, 2, 0, 4, 3, 1, 0, 0, 1});
+    EXPECT_EQ(0, r.status);
+    EXPECT_NE(std::string::npos,
+              r.out.find("nr pontos: 4\n\nPontos escolhidos aleatoriamente:\n4 2 \n"
+                         "Nr pontos aleatorios: 2\n2 4 \n2 - 1 \n"
+                         "Distancia media para 2 pontos, iteracao 1: 11.500000\n"
+                         "nr pontos: 5\n"))
+        << r.out;
+
+    // Shrinking to 3 points leaves the count from before without its pairs.
+    write_file(path, example);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    on_call = [&](std::size_t call) {
+        if (call != 5) return;
+        write_file(path, "1 2 1\n1 3 1\n2 3 1\n");
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    };
+    r = run(path, 3, {1, 3, 0, 3, 2, 0, 4, 3, 1});
+    EXPECT_EQ(1, r.status);
+    const std::string end = "2 4 \nErro no ficheiro dos dados: triplo 4 em falta ou mal formado\n";
+    EXPECT_EQ(r.out.size() - end.size(), r.out.rfind(end)) << r.out;
+}
+
+// ------------------------------------------------------------------ long seeded runs
+
+namespace {
+
+// Reads the trace of a run line by line and checks every iteration against the file's
+// pairs, read independently with strtof.
+void check_trace(const std::string& trace, std::int32_t n,
+                 const std::map<std::pair<int, int>, float>& dist, std::int32_t iterations) {
+    std::istringstream lines(trace);
+    std::string line;
+    auto next = [&] {
+        EXPECT_TRUE(std::getline(lines, line).good());
+        return line;
+    };
+    auto points_of = [](const std::string& text) {
+        std::vector<int> points;
+        std::istringstream s(text);
+        for (int p; s >> p;) points.push_back(p);
+        return points;
+    };
+    const std::string count_line = "nr pontos: " + std::to_string(n);
+    ASSERT_EQ(prompt + count_line, next());
+    float best = 0;
+    int best_size = 0;
+    for (int l = 0; l < iterations; ++l) {
+        ASSERT_EQ(count_line, next());
+        ASSERT_EQ("", next());
+        ASSERT_EQ("Pontos escolhidos aleatoriamente:", next());
+        std::string drawn_line = next();
+        std::vector<int> drawn = points_of(drawn_line);
+        const int k = static_cast<int>(drawn.size());
+        ASSERT_GE(k, 2);
+        ASSERT_LE(k, n);
+        std::string expected_line;
+        for (int p : drawn) expected_line += std::to_string(p) + " ";
+        ASSERT_EQ(expected_line, drawn_line);
+        ASSERT_EQ("Nr pontos aleatorios: " + std::to_string(k), next());
+        std::vector<int> sorted = points_of(next());
+        std::vector<int> want = drawn;
+        std::sort(want.begin(), want.end());
+        ASSERT_EQ(want, sorted);
+        ASSERT_EQ(want.end(), std::adjacent_find(want.begin(), want.end()));
+        ASSERT_EQ(std::to_string(k) + " - " + std::to_string(k * (k - 1) / 2) + " ", next());
+        float sum = 0;
+        for (int i = 0; i < k; ++i)
+            for (int j = i + 1; j < k; ++j) sum = dist.at({sorted[i], sorted[j]}) + sum;
+        const float score = sum / static_cast<float>(k);
+        ASSERT_EQ("Distancia media para " + std::to_string(k) + " pontos, iteracao " +
+                      std::to_string(l) + ": " + printf_score(score),
+                  next());
+        if (score > best) {
+            best = score;
+            best_size = k;
+        }
+    }
+    ASSERT_EQ("Melhor com " + std::to_string(best_size) + " numeros: " + printf_score(best) +
+                  " pontos",
+              next());
+    EXPECT_FALSE(std::getline(lines, line));
+}
+
+// Writes a file of n points with random distances; returns them, read back with strtof.
+std::map<std::pair<int, int>, float> random_file(const std::string& path, int n, unsigned seed) {
+    std::mt19937 gen(seed);
+    std::uniform_real_distribution<double> value(-100, 100);
+    std::map<std::pair<int, int>, float> dist;
+    std::string text;
+    char line[80];
+    for (int i = 1; i < n; ++i)
+        for (int j = i + 1; j <= n; ++j) {
+            std::snprintf(line, sizeof line, "%d %d %.5f\n", i, j, value(gen));
+            text += line;
+            dist[{i, j}] = std::strtof(line + std::snprintf(nullptr, 0, "%d %d ", i, j), nullptr);
+        }
+    write_file(path, text);
+    return dist;
+}
+
+std::string seeded_run(const std::string& path, std::int32_t iterations, unsigned seed) {
+    std::srand(seed);
+    std::istringstream in(path + "\n");
+    std::ostringstream out, err;
+    EXPECT_EQ(0, run_search(in, out, err, iterations, [] { return std::rand(); }));
+    return out.str();
+}
+
+} // namespace
+
+TEST(Search, SeededRunsAgreeWithAnIndependentReading) {
+    scratch_dir dir;
+    for (int n : {2, 3, 60}) {
+        auto dist = random_file(dir.file("r"), n, 60u + static_cast<unsigned>(n));
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        check_trace(seeded_run(dir.file("r"), 3000, 11), n, dist, 3000);
+    }
+}
+
+TEST(Search, LargeSubsetsNeedMoreAttemptsThanTheListsHold) {
+    scratch_dir dir;
+    auto dist = random_file(dir.file("big"), 2000, 5);
+    // Seeds whose first iteration takes a subset of 1900 points or more, which needs
+    // far more than 2000 attempts.
+    for (unsigned seed = 1, found = 0; found < 2 && seed < 100000; ++seed) {
+        std::srand(seed);
+        if (2 + std::rand() % 1999 < 1900) continue;
+        ++found;
+        check_trace(seeded_run(dir.file("big"), 1, seed), 2000, dist, 1);
+    }
+}
+
+TEST(Search, PairIndexFollowsTheFileOrder) {
+    for (int n : {2, 3, 7, 2000}) {
+        int index = 0;
+        for (int a = 1; a < n; ++a)
+            for (int b = a + 1; b <= n; ++b) ASSERT_EQ(index++, pair_index(a, b, n)) << a << b;
+    }
+}
