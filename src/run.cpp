@@ -31,11 +31,37 @@ int finish(trace& t, std::ostream& err, int status) {
     return status;
 }
 
+// Prints the iteration's result line.
+void print_result(trace& t, std::int32_t size, std::int32_t number, float score) {
+    trace_text(t, "Distancia media para ");
+    trace_int(t, size);
+    trace_text(t, " pontos, iteracao ");
+    trace_int(t, number);
+    trace_text(t, ": ");
+    trace_fixed6(t, score);
+    trace_text(t, "\n");
+}
+
+// An iteration that has drawn its subset and waits for its score with the others of its
+// batch: the text of its first seven lines (or of what it printed up to an error line).
+struct pending {
+    std::int32_t number; // iteration number
+    trace text;          // collected output, copied to the run's trace in order
+};
+
+// ------------------------------------------------------------------ run state
+// Written by run_search only; static because the blocks are too large for the stack.
+
+trace run_trace;             // the run's standard output
+iteration current;           // lists of the iteration being drawn
+pending batch[score_batch];  // iterations drawn but not yet scored
+score_job jobs[score_batch]; // their sizes and pair counts, for dist_med
+
 } // namespace
 
 int run_search(std::istream& in, std::ostream& out, std::ostream& err, std::int32_t iterations,
                random_source rnd) {
-    static trace t; // one output block for the run; 64 KiB is too much for the stack
+    trace& t = run_trace;
     t.out = &out;
     t.failed = false;
     t.used = 0;
@@ -46,29 +72,43 @@ int run_search(std::istream& in, std::ostream& out, std::ostream& err, std::int3
 
     if (init_dados(name, t) < 0) return finish(t, err, 1);
 
-    static iteration it;        // the iteration lists; rewritten before they are read
     float best_score = 0;       // highest score so far
     std::int32_t best_size = 0; // subset size that first reached it
-    for (std::int32_t l = 0; l < iterations; ++l) {
-        std::int64_t pairs = init_dados(name, t);
-        if (pairs < 0) return finish(t, err, 1);
-        draw_subset(it, max, rnd, t);
-        if (!guardaEstrutura(name, static_cast<std::int32_t>(pairs), t)) return finish(t, err, 1);
-        extract_pairs(it, max);
-        const std::int32_t size = it.size;
-        const float score = dist_med(size, it.subset_pairs, mySol, t);
-        // Only a strictly greater score wins: ties keep the earliest, a NaN never wins.
-        if (score > best_score) {
-            best_score = score;
-            best_size = size;
+    for (std::int32_t l = 0; l < iterations;) {
+        // Draw up to a batch of subsets, each iteration's calls in their defined order.
+        int drawn = 0;
+        bool broken = false; // the file failed in iteration batch[drawn]
+        for (; drawn < score_batch && l < iterations; ++drawn, ++l) {
+            pending& p = batch[drawn];
+            p.number = l;
+            p.text.used = 0;
+            std::int64_t pairs = init_dados(name, p.text);
+            if (pairs >= 0) {
+                draw_subset(current, max, rnd, p.text);
+                broken = !guardaEstrutura(name, static_cast<std::int32_t>(pairs), p.text);
+            } else {
+                broken = true;
+            }
+            if (broken) break;
+            extract_pairs(current, max, mySol[drawn], p.text);
+            jobs[drawn] = {current.size, current.subset_pairs};
         }
-        trace_text(t, "Distancia media para ");
-        trace_int(t, size);
-        trace_text(t, " pontos, iteracao ");
-        trace_int(t, l);
-        trace_text(t, ": ");
-        trace_fixed6(t, score);
-        trace_text(t, "\n");
+
+        float scores[score_batch];
+        dist_med(jobs, drawn, scores);
+        for (int s = 0; s < drawn; ++s) {
+            trace_text(t, std::string_view(batch[s].text.buf, batch[s].text.used));
+            // Only a strictly greater score wins: ties keep the earliest, a NaN never wins.
+            if (scores[s] > best_score) {
+                best_score = scores[s];
+                best_size = jobs[s].size;
+            }
+            print_result(t, jobs[s].size, batch[s].number, scores[s]);
+        }
+        if (broken) {
+            trace_text(t, std::string_view(batch[drawn].text.buf, batch[drawn].text.used));
+            return finish(t, err, 1);
+        }
         if (t.failed) return finish(t, err, 1);
     }
     trace_text(t, "Melhor com ");

@@ -4,9 +4,11 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <ostream>
 
 bool trace_flush(trace& t) {
+    if (t.out == nullptr) std::abort(); // a collecting trace overflowed: a bug in its owner
     if (!t.failed) {
         t.out->write(t.buf, static_cast<std::streamsize>(t.used));
         t.out->flush();
@@ -16,7 +18,7 @@ bool trace_flush(trace& t) {
     return !t.failed;
 }
 
-void trace_text(trace& t, std::string_view s) {
+void trace_text_long(trace& t, std::string_view s) {
     while (!s.empty()) {
         if (t.used == sizeof t.buf) trace_flush(t);
         std::size_t n = std::min(s.size(), sizeof t.buf - t.used);

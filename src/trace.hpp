@@ -9,6 +9,7 @@
 #include <iosfwd>
 #include <string_view>
 
+// A trace with no stream only collects text; whoever fills it keeps it below its size.
 struct trace {
     std::ostream* out = nullptr; // where full blocks go; set once by the caller
     bool failed = false;         // a write to `out` failed; set by trace_flush
@@ -16,20 +17,24 @@ struct trace {
     char buf[1 << 16];           // pending text
 };
 
-// Room that the formatting helpers below may need at once.
-inline constexpr std::size_t trace_slack = 512;
-
 // Writes the pending text and flushes `out`; returns false (and sets `failed`) when
 // the stream reports an error.
 bool trace_flush(trace& t);
 
-// Makes sure `n` more bytes (n <= trace_slack) fit, writing the block out if needed.
+// Makes sure `n` more bytes (n <= sizeof buf) fit, writing the block out if needed.
 inline void trace_reserve(trace& t, std::size_t n) {
     if (t.used + n > sizeof t.buf) trace_flush(t);
 }
 
+// Appends text of any length, writing out full blocks.
+void trace_text_long(trace& t, std::string_view s);
+
 // Appends text of any length.
-void trace_text(trace& t, std::string_view s);
+inline void trace_text(trace& t, std::string_view s) {
+    if (s.size() > sizeof t.buf - t.used) return trace_text_long(t, s);
+    std::memcpy(t.buf + t.used, s.data(), s.size());
+    t.used += s.size();
+}
 
 // Appends `v` in decimal, as "%d" prints it.
 void trace_int(trace& t, std::int64_t v);

@@ -59,10 +59,10 @@ TEST(DistanceFile, CountsPointsAndPairs) {
         EXPECT_EQ(n, max);
         ASSERT_EQ("", load_pairs(path, static_cast<std::int32_t>(r.pairs)));
         // The last pair is (n-1, n), at the last position.
-        const item& last = myItems[r.pairs - 1];
-        EXPECT_EQ(n - 1, last.p1);
-        EXPECT_EQ(n, last.p2);
-        EXPECT_EQ(static_cast<float>(simple_distance(n - 1, n)), last.dist);
+        const std::int64_t last = r.pairs - 1;
+        EXPECT_EQ(n - 1, myItems.p1[last]);
+        EXPECT_EQ(n, myItems.p2[last]);
+        EXPECT_EQ(static_cast<float>(simple_distance(n - 1, n)), myItems.dist[last]);
     }
 }
 
@@ -80,9 +80,9 @@ TEST(DistanceFile, LayoutDoesNotMatter) {
         let_time_pass();
         ASSERT_EQ(6, count_points(path).pairs) << text;
         ASSERT_EQ("", load_pairs(path, 6));
-        for (int i = 0; i < 6; ++i) EXPECT_EQ(static_cast<float>(i + 1), myItems[i].dist) << text;
-        EXPECT_EQ(3, myItems[5].p1);
-        EXPECT_EQ(4, myItems[5].p2);
+        for (int i = 0; i < 6; ++i) EXPECT_EQ(static_cast<float>(i + 1), myItems.dist[i]) << text;
+        EXPECT_EQ(3, myItems.p1[5]);
+        EXPECT_EQ(4, myItems.p2[5]);
     }
 }
 
@@ -94,9 +94,9 @@ TEST(DistanceFile, LoadsByPositionAndIgnoresWhatFollows) {
     write_file(path, "1 2 1\n1 3 2\n1 4 3\n9 9 4\n-5 0 5\n7 7 -6.5\nnot numbers at all");
     ASSERT_EQ(6, count_points(path).pairs);
     ASSERT_EQ("", load_pairs(path, 6));
-    EXPECT_EQ(9, myItems[3].p1);
-    EXPECT_EQ(-5, myItems[4].p1);
-    EXPECT_EQ(-6.5f, myItems[5].dist);
+    EXPECT_EQ(9, myItems.p1[3]);
+    EXPECT_EQ(-5, myItems.p1[4]);
+    EXPECT_EQ(-6.5f, myItems.dist[5]);
 }
 
 TEST(DistanceFile, RefusesFilesItCannotUse) {
@@ -147,19 +147,19 @@ TEST(DistanceFile, SeesTheFileChangeBetweenCalls) {
     let_time_pass();
     EXPECT_EQ("nr pontos: 5\n", count_points(path).printed);
     ASSERT_EQ("", load_pairs(path, 10));
-    EXPECT_EQ(2.5f, myItems[9].dist);
+    EXPECT_EQ(2.5f, myItems.dist[9]);
 
     // The same size and the same second: only the content changed.
     write_file(path, distance_text(5, [](int, int) { return 7.5; }));
     let_time_pass();
     ASSERT_EQ("", load_pairs(path, 10));
-    EXPECT_EQ(7.5f, myItems[0].dist);
+    EXPECT_EQ(7.5f, myItems.dist[0]);
 
     // A count from before the change is loaded from the new version, when it has enough.
     write_file(path, distance_text(4, simple_distance) + "4 5 9.0 4 6 9.0 4 7 9.0 4 8 1.25\n");
     let_time_pass();
     ASSERT_EQ("", load_pairs(path, 10));
-    EXPECT_EQ(1.25f, myItems[9].dist);
+    EXPECT_EQ(1.25f, myItems.dist[9]);
 
     unlink(path.c_str());
     let_time_pass();

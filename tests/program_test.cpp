@@ -68,11 +68,11 @@ TEST(Program, NoticesAFileThatChangesOrGoesAwayDuringARun) {
     running_program p = start_program(dir.file("stdin"), dir.file("err"));
     std::string out;
     ASSERT_TRUE(read_output(p, out, 1 << 16));
-    write_file(data + ".new", distance_text(5, simple_distance));
+    write_file(data + ".new", distance_text(150, simple_distance)); // holds the old pairs too
     std::rename((data + ".new").c_str(), data.c_str());
-    while (out.find("nr pontos: 5\n") == std::string::npos && read_output(p, out, out.size() + 1))
+    while (out.find("nr pontos: 150\n") == std::string::npos && read_output(p, out, out.size() + 1))
         ;
-    EXPECT_NE(std::string::npos, out.find("nr pontos: 5\n"));
+    EXPECT_NE(std::string::npos, out.find("nr pontos: 150\n"));
     wait_program(p);
 
     // Removed: the run ends with the access error, exit status 1 and nothing after it.

@@ -6,8 +6,12 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#if defined(__x86_64__) || defined(__i386__)
+#include <x86intrin.h>
+#endif
 
 #include <chrono>
+#include <cstdint>
 #include <ctime>
 #include <string_view>
 #include <vector>
@@ -15,7 +19,7 @@
 #include "data/reader.hpp"
 
 std::int32_t max = 0;
-item myItems[max_pairs] = {};
+pair_table myItems = {};
 
 namespace {
 
@@ -25,6 +29,7 @@ using steady = std::chrono::steady_clock;
 
 // A file is looked at again once this much run time has passed since the last look.
 constexpr auto check_interval = std::chrono::microseconds(500);
+constexpr double check_interval_ns = 500'000;
 // File systems stamp changes with a coarse clock (one kernel tick, at most 10 ms); a
 // version read this close to its change time may hide a later change with equal stamps.
 constexpr std::int64_t stamp_window_ns = 100'000'000;
@@ -39,18 +44,29 @@ struct file_version {
 
 // Everything known about the distance file; written only by this file's functions.
 struct file_cache {
-    std::string path;             // the name this cache belongs to
-    bool valid = false;           // `text`, `points` and `myItems` describe a usable version
-    file_version version{};       // identity and stamps of the version read
-    bool unsure = false;          // that version was read within stamp_window_ns of its change
-    steady::time_point checked{}; // when the file was last looked at
-    std::vector<char> text;       // the file's bytes as read
-    std::size_t parsed_to = 0;    // offset in `text` just after the last triple loaded
-    std::int64_t loaded = 0;      // triples of `text` held in myItems[0..loaded)
-    std::int32_t points = 0;      // N of this version
+    std::string path;          // the name this cache belongs to
+    bool valid = false;        // `text`, `points` and `myItems` describe a usable version
+    file_version version{};    // identity and stamps of the version read
+    bool unsure = false;       // that version was read within stamp_window_ns of its change
+    std::vector<char> text;    // the file's bytes as read
+    std::size_t parsed_to = 0; // offset in `text` just after the last triple loaded
+    std::int64_t loaded = 0;   // triples of `text` held in myItems[0..loaded)
+    std::int32_t points = 0;   // N of this version
 };
 
 file_cache cache;
+
+// When the file was last looked at, and how to tell cheaply that it is not yet due again;
+// written only by look_due.
+struct look_timer {
+    steady::time_point checked{};    // clock at the last look
+    std::uint64_t clock_ticks = 0;   // counter when the clock was last read
+    steady::time_point origin{};     // first clock reading, to learn the counter's rate
+    std::uint64_t origin_ticks = 0;  // counter at that reading
+    std::uint64_t quarter_ticks = 0; // counter ticks in a quarter interval; 0: not learnt
+};
+
+look_timer timer;
 
 // Why a file cannot be used; `detail` is the point count or the 1-based triple number.
 enum class problem { none, access, too_few, too_many, triple };
@@ -83,6 +99,13 @@ triple_read read_triple(const char*& p, const char* end, item& it) {
     return triple_read::ok;
 }
 
+// Puts one triple in its place in the pair table.
+void store(std::int64_t i, const item& it) {
+    myItems.p1[i] = it.p1;
+    myItems.p2[i] = it.p2;
+    myItems.dist[i] = it.dist;
+}
+
 // Loads triples into myItems until `count` are held; fails at the first one missing.
 outcome load_up_to(std::int64_t count) {
     if (count > max_pairs) return {problem::triple, max_pairs + 1};
@@ -91,7 +114,7 @@ outcome load_up_to(std::int64_t count) {
     for (; cache.loaded < count; ++cache.loaded) {
         item it{};
         if (read_triple(p, end, it) != triple_read::ok) return {problem::triple, cache.loaded + 1};
-        myItems[cache.loaded] = it;
+        store(cache.loaded, it);
         cache.parsed_to = static_cast<std::size_t>(p - cache.text.data());
     }
     return {};
@@ -113,7 +136,7 @@ outcome parse_version() {
         if (r == triple_read::bad && it.p1 == 1) return {problem::triple, run + 1};
         if (r != triple_read::ok) break;
         if (run < max_pairs) {
-            myItems[run] = it;
+            store(run, it);
             cache.loaded = run + 1;
             cache.parsed_to = static_cast<std::size_t>(p - cache.text.data());
         }
@@ -193,11 +216,46 @@ outcome reread(const std::string& path) {
     return {};
 }
 
+// ------------------------------------------------------------------ when to look
+
+// Reads the processor's time-stamp counter where there is one (a few cycles, where the
+// system clock costs as much as a short iteration); 0 elsewhere.
+std::uint64_t ticks() {
+#if defined(__x86_64__) || defined(__i386__)
+    return __rdtsc();
+#else
+    return 0;
+#endif
+}
+
+// Returns whether check_interval has passed since the last look, and if so starts a new
+// one. The clock is read only once the counter says a quarter of the interval may have
+// passed since it was last read; until the counter's rate is learnt, at every call.
+bool look_due() {
+    look_timer& t = timer;
+    const std::uint64_t now_ticks = ticks();
+    if (t.quarter_ticks != 0 && now_ticks - t.clock_ticks < t.quarter_ticks) return false;
+    const steady::time_point now = steady::now();
+    t.clock_ticks = now_ticks;
+    if (t.quarter_ticks == 0) {
+        if (t.origin == steady::time_point{}) {
+            t.origin = now;
+            t.origin_ticks = now_ticks;
+        } else if (now - t.origin >= std::chrono::milliseconds(2)) {
+            const double ns = std::chrono::duration<double, std::nano>(now - t.origin).count();
+            const double per_ns = static_cast<double>(now_ticks - t.origin_ticks) / ns;
+            t.quarter_ticks = static_cast<std::uint64_t>(per_ns * check_interval_ns / 4);
+        }
+    }
+    if (now - t.checked < check_interval) return false;
+    t.checked = now;
+    return true;
+}
+
 // Brings the cache up to date with the file when it is due for a look.
 outcome refresh(const std::string& path) {
-    steady::time_point now = steady::now();
-    if (cache.valid && now - cache.checked < check_interval && cache.path == path) return {};
-    cache.checked = now;
+    const bool due = look_due();
+    if (cache.valid && !due && cache.path == path) return {};
     return reread(path);
 }
 

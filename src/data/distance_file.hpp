@@ -20,11 +20,19 @@ struct item {
 inline constexpr std::int32_t max_points = 2000;
 inline constexpr std::int32_t max_pairs = max_points * (max_points - 1) / 2;
 
+// The pairs of the distance file in file order, a column per field: entry i of each
+// column comes from the i-th triple, from 0. Field by field, so that the distances, all
+// that the score reads, lie next to each other.
+struct pair_table {
+    std::int32_t p1[max_pairs];
+    std::int32_t p2[max_pairs];
+    float dist[max_pairs];
+};
+
 // Number of points N in the distance file; written by every init_dados.
 extern std::int32_t max;
-// Pairs of the distance file in file order (entry i is the i-th triple, from 0); the
-// first P entries are current after guardaEstrutura.
-extern item myItems[max_pairs];
+// The file's pairs; the first P entries are current after guardaEstrutura.
+extern pair_table myItems;
 
 // Counts the points of the file named `path`, stores N in `max`, prints "nr pontos: N"
 // and returns the pair count P = N(N-1)/2. When the file cannot be used (unreadable,

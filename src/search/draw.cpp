@@ -2,15 +2,46 @@
 // is tested in constant time, and walking the pool in order gives the sorted subset.
 #include "search/draw.hpp"
 
+#include <array>
+#include <cstring>
+
 namespace {
 
-// Prints `points` each followed by one space, then a line end.
-void print_points(trace& out, const std::int32_t* points, std::int32_t count) {
-    for (std::int32_t i = 0; i < count; ++i) {
-        trace_int(out, points[i]);
-        trace_text(out, " ");
+__extension__ using u128 = unsigned __int128;
+
+// "%d " for every point number, made at compile time: the text and its length, in eight
+// bytes so that one fixed-size copy moves any of them.
+struct point_label {
+    char text[7];
+    std::uint8_t length;
+};
+static_assert(sizeof(point_label) == 8);
+
+constexpr std::array<point_label, list_size + 1> point_labels = [] {
+    std::array<point_label, list_size + 1> labels{};
+    for (int v = 1; v <= list_size; ++v) {
+        char digits[8] = {};
+        int n = 0;
+        for (int rest = v; rest > 0; rest /= 10) digits[n++] = static_cast<char>('0' + rest % 10);
+        point_label& label = labels[static_cast<std::size_t>(v)];
+        for (int k = 0; k < n; ++k) label.text[k] = digits[n - 1 - k];
+        label.text[n] = ' ';
+        label.length = static_cast<std::uint8_t>(n + 1);
     }
-    trace_text(out, "\n");
+    return labels;
+}();
+
+// Prints `points` (each from 1 to list_size) followed by one space each, then a line end.
+void print_points(trace& out, const std::int32_t* points, std::int32_t count) {
+    trace_reserve(out, static_cast<std::size_t>(count) * sizeof(point_label) + 1);
+    char* at = out.buf + out.used;
+    for (std::int32_t i = 0; i < count; ++i) {
+        const point_label& label = point_labels[static_cast<std::size_t>(points[i])];
+        std::memcpy(at, &label, sizeof label);
+        at += label.length;
+    }
+    *at++ = '\n';
+    out.used = static_cast<std::size_t>(at - out.buf);
 }
 
 } // namespace
@@ -26,18 +57,24 @@ void draw_subset(iteration& it, std::int32_t n, random_source rnd, trace& out) {
     it.chosen_count = 0;
     trace_text(out, "\n");
 
+    // An attempt costs a random number, a remainder and a store or two: the remainder by
+    // a multiplication (exact for every 32-bit number), and no branch on whether the
+    // point was free, which no predictor could guess.
+    const std::uint32_t divisor = static_cast<std::uint32_t>(n) + 1;
+    const std::uint64_t inverse = UINT64_MAX / divisor + 1;
+    it.pool[n] = -1; // the value n + 1 is never a point: it reads as taken
     std::int32_t d = 0;
     while (it.chosen_count < it.size) {
-        std::int32_t value = rnd() % (n + 1) + 1;
+        const std::uint64_t low = inverse * static_cast<std::uint32_t>(rnd());
+        const auto value = static_cast<std::int32_t>((static_cast<u128>(low) * divisor) >> 64) + 1;
         // Attempts past the list are not kept: nothing reads an attempt after it is made.
         if (d < list_size) it.draws[d] = value;
         ++d;
-        if (value <= n && it.pool[value - 1] != -1) {
-            it.chosen[it.chosen_count++] = value;
-            it.pool[value - 1] = -1;
-        }
+        const bool is_free = it.pool[value - 1] != -1;
+        it.chosen[it.chosen_count] = value;
+        it.chosen_count += is_free;
+        it.pool[value - 1] = -1;
     }
-    it.attempts = d;
 
     trace_text(out, "Pontos escolhidos aleatoriamente:\n");
     print_points(out, it.chosen, it.size);
@@ -45,8 +82,11 @@ void draw_subset(iteration& it, std::int32_t n, random_source rnd, trace& out) {
     trace_int(out, it.chosen_count);
     trace_text(out, "\n");
 
+    // The taken points, walked in order, are the subset sorted (again without a branch).
     std::int32_t j = 0;
-    for (std::int32_t m = 0; m < n; ++m)
-        if (it.pool[m] == -1) it.chosen[j++] = m + 1;
+    for (std::int32_t m = 0; m < n; ++m) {
+        it.chosen[j] = m + 1;
+        j += it.pool[m] == -1;
+    }
     print_points(out, it.chosen, it.size);
 }

@@ -13,11 +13,10 @@ using random_source = int (*)();
 inline constexpr std::int32_t list_size = max_points;
 
 struct iteration {
-    std::int32_t pool[list_size];   // entry m: point m + 1 while free, -1 once chosen
-    std::int32_t draws[list_size];  // value of each draw attempt, for the first list_size
-    std::int32_t chosen[list_size]; // chosen points: in draw order, then sorted ascending
-    std::int32_t size;              // K, the number of points in this iteration's subset
-    std::int32_t chosen_count;      // points placed in `chosen` so far
-    std::int32_t subset_pairs;      // K(K-1)/2, the pairs in the subset
-    std::int32_t attempts;          // draw attempts this iteration took
+    std::int32_t pool[list_size + 1]; // entry m: point m + 1 while free, -1 once chosen
+    std::int32_t draws[list_size];    // value of each draw attempt, for the first list_size
+    std::int32_t chosen[list_size];   // chosen points: in draw order, then sorted ascending
+    std::int32_t size;                // K, the number of points in this iteration's subset
+    std::int32_t chosen_count;        // points placed in `chosen` so far
+    std::int32_t subset_pairs;        // K(K-1)/2, the pairs in the subset
 };
