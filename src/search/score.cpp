@@ -27,40 +27,69 @@ void extract_pairs(const iteration& it, std::int32_t n, float* into, trace& out)
     trace_text(out, " \n");
 }
 
-static_assert(score_batch == 4, "dist_med runs four chains side by side");
+namespace {
+
+// Runs the chains of `row[0..C)` from element `from` to `to`, each adding its elements
+// one by one into its own sum; the chains are independent, so their additions overlap.
+template <int C>
+void run_chains(const float* const* row, float* sum, std::int32_t from, std::int32_t to) {
+    float s[C];
+    for (int c = 0; c < C; ++c) s[c] = sum[c];
+    for (std::int32_t i = from; i < to; ++i) {
+#pragma GCC unroll 8
+        for (int c = 0; c < C; ++c) s[c] = row[c][i] + s[c];
+    }
+    for (int c = 0; c < C; ++c) sum[c] = s[c];
+}
+
+// run_chains for a count of chains known only at run time.
+void run_some_chains(int count, const float* const* row, float* sum, std::int32_t from,
+                     std::int32_t to) {
+    switch (count) {
+    case 1:
+        return run_chains<1>(row, sum, from, to);
+    case 2:
+        return run_chains<2>(row, sum, from, to);
+    case 3:
+        return run_chains<3>(row, sum, from, to);
+    case 4:
+        return run_chains<4>(row, sum, from, to);
+    case 5:
+        return run_chains<5>(row, sum, from, to);
+    case 6:
+        return run_chains<6>(row, sum, from, to);
+    case 7:
+        return run_chains<7>(row, sum, from, to);
+    case 8:
+        return run_chains<8>(row, sum, from, to);
+    default:
+        return;
+    }
+}
+
+} // namespace
+
+static_assert(score_batch <= 8, "run_some_chains runs at most eight chains");
 
 void dist_med(const score_job* jobs, int count, float* scores) {
-    // Chains sorted by length, so that each stretch below runs the chains still going; in
-    // a short batch the missing chains come first, with no length.
+    // Chains sorted by length: each stretch runs the chains that are still going, and
+    // every chain keeps its own order.
     int job_of[score_batch];
-    const int unused = score_batch - count;
-    for (int c = 0; c < score_batch; ++c) job_of[c] = c - unused;
-    std::sort(job_of + unused, job_of + score_batch,
-              [&](int a, int b) { return jobs[a].pairs < jobs[b].pairs; });
+    for (int c = 0; c < count; ++c) { // insertion sort: at most eight entries
+        int at = c;
+        for (; at > 0 && jobs[job_of[at - 1]].pairs > jobs[c].pairs; --at)
+            job_of[at] = job_of[at - 1];
+        job_of[at] = c;
+    }
     const float* row[score_batch];
-    std::int32_t length[score_batch];
-    for (int c = 0; c < score_batch; ++c) {
-        row[c] = mySol[c < unused ? 0 : job_of[c]];
-        length[c] = c < unused ? 0 : jobs[job_of[c]].pairs;
-    }
     float sum[score_batch] = {};
-    std::int32_t i = 0;
-    for (; i < length[0]; ++i) {
-        sum[0] = row[0][i] + sum[0];
-        sum[1] = row[1][i] + sum[1];
-        sum[2] = row[2][i] + sum[2];
-        sum[3] = row[3][i] + sum[3];
+    for (int c = 0; c < count; ++c) row[c] = mySol[job_of[c]];
+    std::int32_t done = 0;
+    for (int c = 0; c < count; ++c) {
+        const std::int32_t length = jobs[job_of[c]].pairs;
+        run_some_chains(count - c, row + c, sum + c, done, length);
+        done = std::max(done, length);
     }
-    for (; i < length[1]; ++i) {
-        sum[1] = row[1][i] + sum[1];
-        sum[2] = row[2][i] + sum[2];
-        sum[3] = row[3][i] + sum[3];
-    }
-    for (; i < length[2]; ++i) {
-        sum[2] = row[2][i] + sum[2];
-        sum[3] = row[3][i] + sum[3];
-    }
-    for (; i < length[3]; ++i) sum[3] = row[3][i] + sum[3];
-    for (int c = unused; c < score_batch; ++c)
+    for (int c = 0; c < count; ++c)
         scores[job_of[c]] = sum[c] / static_cast<float>(jobs[job_of[c]].size);
 }

@@ -9,7 +9,7 @@
 #include "trace.hpp"
 
 // Subsets whose sums are added up side by side.
-inline constexpr int score_batch = 4;
+inline constexpr int score_batch = 8;
 
 // Distances of the pairs of the subsets being scored, one row per subset, in the order
 // they are added up; written by extract_pairs, read by dist_med.
