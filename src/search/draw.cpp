@@ -54,7 +54,6 @@ void draw_subset(iteration& it, std::int32_t n, random_source rnd, trace& out) {
     for (std::int32_t m = 0; m < n; ++m) it.pool[m] = m + 1;
     it.size = give_rand(2, n, rnd);
     it.subset_pairs = it.size * (it.size - 1) / 2;
-    it.chosen_count = 0;
     trace_text(out, "\n");
 
     // An attempt costs a random number, a remainder and a store or two: the remainder by
@@ -63,18 +62,23 @@ void draw_subset(iteration& it, std::int32_t n, random_source rnd, trace& out) {
     const std::uint32_t divisor = static_cast<std::uint32_t>(n) + 1;
     const std::uint64_t inverse = UINT64_MAX / divisor + 1;
     it.pool[n] = -1; // the value n + 1 is never a point: it reads as taken
+    // The counts live in locals: the random source is an opaque call, and counts kept in
+    // `it` would be stored and reloaded around every one.
+    const std::int32_t size = it.size;
+    std::int32_t count = 0;
     std::int32_t d = 0;
-    while (it.chosen_count < it.size) {
+    while (count < size) {
         const std::uint64_t low = inverse * static_cast<std::uint32_t>(rnd());
         const auto value = static_cast<std::int32_t>((static_cast<u128>(low) * divisor) >> 64) + 1;
         // Attempts past the list are not kept: nothing reads an attempt after it is made.
         if (d < list_size) it.draws[d] = value;
         ++d;
         const bool is_free = it.pool[value - 1] != -1;
-        it.chosen[it.chosen_count] = value;
-        it.chosen_count += is_free;
+        it.chosen[count] = value;
+        count += is_free;
         it.pool[value - 1] = -1;
     }
+    it.chosen_count = count;
 
     trace_text(out, "Pontos escolhidos aleatoriamente:\n");
     print_points(out, it.chosen, it.size);

@@ -14,12 +14,43 @@ std::int32_t pair_index(std::int32_t a, std::int32_t b, std::int32_t n) {
 }
 
 void extract_pairs(const iteration& it, std::int32_t n, float* into, trace& out) {
+    const std::int32_t k = it.size;
+    const std::int32_t* c = it.chosen;
+    const float* dist = myItems.dist;
+    // The pairs of point a are consecutive: (a, b) sits at row(a) + b.
+    auto row = [n](std::int32_t a) { return pair_index(a, a + 1, n) - (a + 1); };
+    // Rows four at a time: one pass over the points they share, so that a row's end,
+    // which no predictor can guess, comes once for four rows.
     float* next = into;
-    for (std::int32_t i = 0; i < it.size; ++i) {
-        const std::int32_t a = it.chosen[i];
-        // The pairs of point a are consecutive: (a, b) sits at row + b.
-        const std::int32_t row = pair_index(a, a + 1, n) - (a + 1);
-        for (std::int32_t j = i + 1; j < it.size; ++j) *next++ = myItems.dist[row + it.chosen[j]];
+    std::int32_t i = 0;
+    for (; i + 4 <= k; i += 4) {
+        const std::int32_t r0 = row(c[i]), r1 = row(c[i + 1]), r2 = row(c[i + 2]),
+                           r3 = row(c[i + 3]);
+        float* o0 = next;             // row i: points i+1 .. k-1
+        float* o1 = o0 + (k - 1 - i); // row i+1: points i+2 .. k-1
+        float* o2 = o1 + (k - 2 - i);
+        float* o3 = o2 + (k - 3 - i);
+        next = o3 + (k - 4 - i);
+        o0[0] = dist[r0 + c[i + 1]];
+        o0[1] = dist[r0 + c[i + 2]];
+        o0[2] = dist[r0 + c[i + 3]];
+        o1[0] = dist[r1 + c[i + 2]];
+        o1[1] = dist[r1 + c[i + 3]];
+        o2[0] = dist[r2 + c[i + 3]];
+        o0 += 3;
+        o1 += 2;
+        o2 += 1;
+        for (std::int32_t j = i + 4; j < k; ++j) {
+            const std::int32_t b = c[j];
+            *o0++ = dist[r0 + b];
+            *o1++ = dist[r1 + b];
+            *o2++ = dist[r2 + b];
+            *o3++ = dist[r3 + b];
+        }
+    }
+    for (; i < k; ++i) {
+        const std::int32_t r = row(c[i]);
+        for (std::int32_t j = i + 1; j < k; ++j) *next++ = dist[r + c[j]];
     }
     trace_int(out, it.size);
     trace_text(out, " - ");
