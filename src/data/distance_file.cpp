@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdint>
 #include <ctime>
+#include <new>
 #include <string_view>
 #include <vector>
 
@@ -33,6 +34,9 @@ constexpr double check_interval_ns = 500'000;
 // File systems stamp changes with a coarse clock (one kernel tick, at most 10 ms); a
 // version read this close to its change time may hide a later change with equal stamps.
 constexpr std::int64_t stamp_window_ns = 100'000'000;
+// The most of a file that is read: a file of 2000 points fits with over 130 bytes to each
+// triple, and what lies beyond its last triple is never needed.
+constexpr std::size_t max_text = std::size_t{256} << 20;
 
 struct file_version {
     dev_t dev;
@@ -146,11 +150,13 @@ outcome parse_version() {
     std::int64_t n = run + 1;
     if (n < 2) return {problem::too_few, n};
     if (n > max_points) return {problem::too_many, n};
-    cache.points = static_cast<std::int32_t>(n);
-    return load_up_to(n * (n - 1) / 2);
+    const outcome o = load_up_to(n * (n - 1) / 2);
+    if (o.what == problem::none) cache.points = static_cast<std::int32_t>(n);
+    return o;
 }
 
 // ------------------------------------------------------------------ the file itself
+
 
 bool same_time(const timespec& a, const timespec& b) {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
@@ -165,19 +171,33 @@ std::int64_t nanoseconds(const timespec& t) {
     return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
 }
 
-// Reads all of the open file `fd` into cache.text; false on a read error.
+// Reads the open file `fd` into cache.text, at most max_text bytes of it; false on a read
+// error or when there is no memory for it. Of a longer file, the text ends at the last
+// whitespace within the limit, so that no number is cut in two.
 bool read_all(int fd, off_t size_hint) {
     std::vector<char>& text = cache.text;
-    text.resize(static_cast<std::size_t>(size_hint) + 1);
-    std::size_t used = 0;
-    for (;;) {
-        if (used == text.size()) text.resize(text.size() * 2 + 4096);
-        ssize_t n = ::read(fd, text.data() + used, text.size() - used);
-        if (n < 0) return false;
-        if (n == 0) break;
-        used += static_cast<std::size_t>(n);
+    try {
+        text.resize(std::min<std::size_t>(static_cast<std::size_t>(size_hint), max_text) + 1);
+        std::size_t used = 0;
+        for (;;) {
+            if (used == text.size()) {
+                if (used > max_text) break;
+                text.resize(std::min(text.size() * 2 + 4096, max_text + 1));
+            }
+            ssize_t n = ::read(fd, text.data() + used, text.size() - used);
+            if (n < 0) return false;
+            if (n == 0) break;
+            used += static_cast<std::size_t>(n);
+        }
+        if (used > max_text) {
+            used = max_text;
+            while (used > 0 && !is_space(text[used - 1])) --used;
+        }
+        text.resize(used);
+    } catch (const std::bad_alloc&) {
+        text.clear();
+        return false;
     }
-    text.resize(used);
     return true;
 }
 
@@ -197,8 +217,9 @@ outcome reread(const std::string& path) {
         return {problem::access, 0};
     }
     file_version seen{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
-    bool known = cache.path == path && cache.points != 0 && !cache.unsure &&
-                 same_version(seen, cache.version);
+    const bool known = cache.path == path && cache.points != 0 && !cache.unsure &&
+                       same_version(seen, cache.version);
+    if (!known) cache.points = 0; // whatever happens next, the text held is not that version
     if (!known && !read_all(fd, st.st_size)) {
         ::close(fd);
         return {problem::access, 0};
@@ -208,7 +229,6 @@ outcome reread(const std::string& path) {
         cache.path = path;
         cache.version = seen;
         cache.unsure = nanoseconds(seen.ctime) >= nanoseconds(now) - stamp_window_ns;
-        cache.points = 0;
         outcome o = parse_version();
         if (o.what != problem::none) return o;
     }
@@ -287,8 +307,10 @@ void report(const outcome& o, trace& out) {
 
 // ------------------------------------------------------------------ operations
 
-std::int64_t init_dados(const std::string& path, trace& out) {
-    outcome o = refresh(path);
+namespace {
+
+// Prints the count line for a usable version and returns P, or prints why it is not.
+std::int64_t report_count(const outcome& o, trace& out) {
     if (o.what != problem::none) {
         report(o, out);
         return -1;
@@ -298,6 +320,21 @@ std::int64_t init_dados(const std::string& path, trace& out) {
     trace_int(out, max);
     trace_text(out, "\n");
     return static_cast<std::int64_t>(max) * (max - 1) / 2;
+}
+
+} // namespace
+
+std::int64_t init_dados(const std::string& path, trace& out) {
+    return report_count(refresh(path), out);
+}
+
+std::int64_t init_dados_from_text(std::string_view text, trace& out) {
+    cache.text.assign(text.begin(), text.end());
+    cache.path.clear(); // the next init_dados reads its file afresh
+    cache.valid = false;
+    cache.points = 0;
+    const outcome o = parse_version();
+    return report_count(o, out);
 }
 
 bool guardaEstrutura(const std::string& path, std::int32_t count, trace& out) {

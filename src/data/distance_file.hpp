@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "trace.hpp"
 
@@ -39,6 +40,10 @@ extern pair_table myItems;
 // fewer than 2 or more than 2000 points, or a missing or malformed triple among its
 // first P) it prints the one line that says why instead and returns -1.
 std::int64_t init_dados(const std::string& path, trace& out);
+
+// Reads `text` as init_dados reads the content of a file, and prints and returns the same;
+// the pairs of usable text are in myItems. For tests and fuzzing.
+std::int64_t init_dados_from_text(std::string_view text, trace& out);
 
 // Makes the first `count` triples of the file named `path` current in `myItems`
 // (count <= max_pairs). Returns false after printing why when the file cannot be used

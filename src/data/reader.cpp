@@ -11,9 +11,6 @@ namespace {
 
 // ------------------------------------------------------------------ characters
 
-bool is_space(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
 bool is_digit(char c) {
     return c >= '0' && c <= '9';
 }

@@ -10,6 +10,11 @@ enum class scan_result {
     bad, // the field is not a number of its kind (or, for integers, not 32-bit)
 };
 
+// Whether formatted input skips `c` as whitespace (in the C locale).
+inline bool is_space(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
 // Skips whitespace, then reads a decimal integer with an optional sign into `v`.
 // Values outside the 32-bit range are `bad`, not wrapped or clamped.
 scan_result scan_int(const char*& p, const char* end, std::int32_t& v);
