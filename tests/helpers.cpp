@@ -61,10 +61,14 @@ running_program start_program(const std::string& input_path, const std::string& 
     pid_t pid = fork();
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
-        int in_fd = open(input_path.c_str(), O_RDONLY);
+        // With no input path, the program starts with its standard input closed.
+        int in_fd = input_path.empty() ? -1 : open(input_path.c_str(), O_RDONLY);
         int err_fd = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         int out_fd = out_path.empty() ? out_pipe[1] : open(out_path.c_str(), O_WRONLY);
-        dup2(in_fd, 0);
+        if (in_fd < 0)
+            close(0);
+        else
+            dup2(in_fd, 0);
         dup2(out_fd, 1);
         dup2(err_fd, 2);
         close(out_pipe[0]);

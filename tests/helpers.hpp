@@ -39,7 +39,8 @@ struct running_program {
     std::string err_path; // where its standard error goes
 };
 
-// Starts the built program with `input_path` as its standard input and standard error
+// Starts the built program with `input_path` as its standard input (closed when the path
+// is empty) and standard error
 // going to `err_path`; standard output goes to `out_path` or, when that is empty, to a
 // pipe read with read_output.
 running_program start_program(const std::string& input_path, const std::string& err_path,

@@ -2,7 +2,12 @@
 // refuses, for names it cannot open, and for output it cannot write.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <cstdio>
+#include <functional>
 
 #include "helpers.hpp"
 
@@ -75,16 +80,120 @@ TEST(Program, NoticesAFileThatChangesOrGoesAwayDuringARun) {
     EXPECT_NE(std::string::npos, out.find("nr pontos: 150\n"));
     wait_program(p);
 
-    // Removed: the run ends with the access error, exit status 1 and nothing after it.
+    wait_program(p);
+}
+
+namespace {
+
+// Starts a run on a fresh 141-point file at `data`, lets it print a while, applies
+// `change` to the file, and checks that the run then ends with `message` as its last
+// line, printed once, with exit status 1 and nothing on standard error.
+void expect_run_to_end_with(const std::string& data, const std::function<void()>& change,
+                            const std::string& message) {
     write_file(data, distance_text(141, simple_distance));
-    p = start_program(dir.file("stdin"), dir.file("err"));
-    out.clear();
+    write_file(data + ".in", data + "\n");
+    running_program p = start_program(data + ".in", data + ".err");
+    std::string out;
     ASSERT_TRUE(read_output(p, out, 1 << 16));
-    std::remove(data.c_str());
+    change();
+    read_output(p, out);
+    EXPECT_EQ(1, wait_program(p)) << message;
+    ASSERT_GE(out.size(), message.size());
+    EXPECT_EQ(out.size() - message.size(), out.find(message)) << out.substr(out.size() - 300);
+    EXPECT_EQ("", read_file(data + ".err"));
+}
+
+} // namespace
+
+TEST(Program, EndsCleanlyWhenItsFileIsSpoiledDuringARun) {
+    scratch_dir dir;
+    const std::string data = dir.file("data");
+    const std::string no_access = "Erro no acesso ao ficheiro dos dados\n";
+    expect_run_to_end_with(
+        data, [&] { std::remove(data.c_str()); }, no_access);
+    expect_run_to_end_with(
+        data, [&] { write_file(data, ""); },
+        "Erro no ficheiro dos dados: sao precisos pelo menos 2 pontos\n");
+    // Cut after its 1000th line: the 1001st triple is missing.
+    expect_run_to_end_with(
+        data,
+        [&] {
+            std::string text = read_file(data);
+            std::size_t at = 0;
+            for (int line = 0; line < 1000; ++line) at = text.find('\n', at) + 1;
+            write_file(data + ".new",
+                       text.substr(0, at)); // replaced at once, never seen half-written
+            std::rename((data + ".new").c_str(), data.c_str());
+        },
+        "Erro no ficheiro dos dados: triplo 1001 em falta ou mal formado\n");
+    // Unreadable: a directory put in its place (permissions do not stop root).
+    expect_run_to_end_with(
+        data,
+        [&] {
+            std::remove(data.c_str());
+            mkdir(data.c_str(), 0700);
+        },
+        no_access);
+    rmdir(data.c_str());
+    if (geteuid() != 0)
+        expect_run_to_end_with(
+            data, [&] { chmod(data.c_str(), 0); }, no_access);
+}
+
+TEST(Program, EndsByBrokenPipeWhenItsReaderGoesAway) {
+    scratch_dir dir;
+    write_file(dir.file("d"), distance_text(20, simple_distance));
+    program_result r = run_program(dir.file("d") + "\n", "", 100000);
+    EXPECT_EQ(128 + SIGPIPE, r.status);
+    EXPECT_EQ("", r.err);
+}
+
+TEST(Program, TreatsClosedOrEmptyInputAsAnEmptyName) {
+    scratch_dir dir;
+    running_program p = start_program("", dir.file("err"));
+    std::string out;
     read_output(p, out);
     EXPECT_EQ(1, wait_program(p));
-    const std::string message = "Erro no acesso ao ficheiro dos dados\n";
-    ASSERT_GE(out.size(), message.size());
-    EXPECT_EQ(message, out.substr(out.size() - message.size()));
-    EXPECT_EQ(out.size() - message.size(), out.find(message)); // once, last
+    EXPECT_EQ(prompt + no_access, out);
+    EXPECT_EQ("", read_file(dir.file("err")));
+    program_result r = run_program("");
+    EXPECT_EQ(1, r.status);
+    EXPECT_EQ(prompt + no_access, r.out);
+}
+
+TEST(Program, OpensLongNamesWhole) {
+    scratch_dir dir;
+    write_file(dir.file("d"), distance_text(3, simple_distance));
+    std::string name;
+    while (name.size() < 3000) name += "./";
+    name = dir.path + "/" + name + "d";
+    program_result r = run_program(name + "\n", "", 4096);
+    EXPECT_EQ(0, r.out.rfind(prompt + "nr pontos: 3\nnr pontos: 3\n", 0)) << r.out.substr(0, 200);
+}
+
+TEST(Program, ReadsFilesAtTheEdgesOfWhatItAccepts) {
+    scratch_dir dir;
+    // The largest file it takes.
+    write_file(dir.file("big"), distance_text(2000, simple_distance));
+    program_result r = run_program(dir.file("big") + "\n", "", 4096);
+    EXPECT_EQ(0, r.out.rfind(prompt + "nr pontos: 2000\nnr pontos: 2000\n\n", 0))
+        << r.out.substr(0, 200);
+    EXPECT_EQ("", r.err);
+    // Garbage after the last pair it needs.
+    write_file(dir.file("tail"), distance_text(4, simple_distance) + "1 2 x y z \x01\xff");
+    r = run_program(dir.file("tail") + "\n", "", 4096);
+    EXPECT_EQ(0, r.out.rfind(prompt + "nr pontos: 4\nnr pontos: 4\n\n", 0));
+    // Distances beyond a float's range read as formatted input reads them.
+    const struct {
+        const char* text;
+        const char* score;
+    } cases[] = {{"1 2 1e39", "inf"}, {"1 2 -1e39", "-inf"}, {"1 2 1e-50", "0.000000"}};
+    for (const auto& c : cases) {
+        write_file(dir.file("range"), c.text);
+        r = run_program(dir.file("range") + "\n", "", 4096);
+        EXPECT_NE(std::string::npos, r.out.find("Distancia media para 2 pontos, iteracao 0: " +
+                                                std::string(c.score) + "\n"))
+            << c.text;
+        EXPECT_EQ("", r.err);
+    }
 }

@@ -1,0 +1,121 @@
+// Fuzz target for the distance file reader: any bytes either load, with the point count
+// and the pairs that the C library's formatted input reads from them, or are refused with
+// the one line the program prints for them. The expected outcome is worked out here with
+// fscanf over the same bytes.
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "data/distance_file.hpp"
+
+namespace {
+
+struct triple {
+    long p1 = 0;
+    long p2 = 0;
+    float dist = 0;
+};
+
+enum class got { ok, end, no_first, bad };
+
+bool fits(long v) {
+    return v >= INT32_MIN && v <= INT32_MAX;
+}
+
+// One triple by formatted input; integers outside 32 bits count as unreadable.
+got read_triple(std::FILE* f, triple& t) {
+    int r = std::fscanf(f, " %ld", &t.p1);
+    if (r == EOF) return got::end;
+    if (r != 1 || !fits(t.p1)) return got::no_first;
+    if (std::fscanf(f, " %ld", &t.p2) != 1 || !fits(t.p2)) return got::bad;
+    if (std::fscanf(f, " %f", &t.dist) != 1) return got::bad;
+    return got::ok;
+}
+
+struct expectation {
+    std::string line;
+    std::vector<triple> pairs;
+};
+
+std::string triple_line(long t) {
+    return "Erro no ficheiro dos dados: triplo " + std::to_string(t) + " em falta ou mal formado\n";
+}
+
+// What the program must make of `size` bytes at `data`.
+expectation expect(const std::uint8_t* data, std::size_t size) {
+    const std::string too_few = "Erro no ficheiro dos dados: sao precisos pelo menos 2 pontos\n";
+    if (size == 0) return {too_few, {}};
+    std::vector<char> bytes(data, data + size);
+    std::FILE* f = fmemopen(bytes.data(), size, "r");
+    long run = 0;
+    for (;;) {
+        triple t;
+        got g = read_triple(f, t);
+        if (g == got::bad && t.p1 == 1) {
+            std::fclose(f);
+            return {triple_line(run + 1), {}};
+        }
+        if (g != got::ok || t.p1 != 1) break;
+        ++run;
+    }
+    std::fclose(f);
+    const long n = run + 1;
+    if (n < 2) return {too_few, {}};
+    if (n > 2000)
+        return {"Erro no ficheiro dos dados: " + std::to_string(n) +
+                    " pontos excedem o maximo de 2000\n",
+                {}};
+    f = fmemopen(bytes.data(), size, "r");
+    expectation e{"nr pontos: " + std::to_string(n) + "\n", {}};
+    for (long i = 0; i < n * (n - 1) / 2; ++i) {
+        triple t;
+        if (read_triple(f, t) != got::ok) {
+            std::fclose(f);
+            return {triple_line(i + 1), {}};
+        }
+        e.pairs.push_back(t);
+    }
+    std::fclose(f);
+    return e;
+}
+
+bool same_float(float a, float b) {
+    if (std::isnan(a) || std::isnan(b))
+        return std::isnan(a) && std::isnan(b) && std::signbit(a) == std::signbit(b);
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+trace printed_trace;
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    std::ostringstream printed;
+    trace& t = printed_trace;
+    t.out = &printed;
+    t.failed = false;
+    t.used = 0;
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    const std::int64_t pairs = init_dados_from_text(text, t);
+    trace_flush(t);
+
+    const expectation want = expect(data, size);
+    if (printed.str() != want.line) {
+        std::fprintf(stderr, "printed %s expected %s", printed.str().c_str(), want.line.c_str());
+        std::abort();
+    }
+    if (pairs != static_cast<std::int64_t>(want.pairs.size()) && pairs >= 0) std::abort();
+    for (std::size_t i = 0; i < want.pairs.size(); ++i) {
+        if (myItems.p1[i] != want.pairs[i].p1 || myItems.p2[i] != want.pairs[i].p2 ||
+            !same_float(myItems.dist[i], want.pairs[i].dist)) {
+            std::fprintf(stderr, "pair %zu differs\n", i);
+            std::abort();
+        }
+    }
+    return 0;
+}
