@@ -40,7 +40,7 @@ ssize_t count_write(void* cookie, const char*, size_t size) {
 
 int main(int argc, char** argv) {
     if (argc != 5 || (std::strcmp(argv[1], "fast") != 0 && std::strcmp(argv[1], "plain") != 0)) {
-        std::fprintf(stderr, "usage: bench_driver fast|plain FILE ITERATIONS SEED\n");
+        (void)std::fputs("usage: bench_driver fast|plain FILE ITERATIONS SEED\n", stderr);
         return 2;
     }
     const bool fast = std::strcmp(argv[1], "fast") == 0;
@@ -62,7 +62,7 @@ int main(int argc, char** argv) {
         cookie_io_functions_t io{nullptr, count_write, nullptr, nullptr};
         std::FILE* out = fopencookie(&bytes, "w", io);
         status = reference::run(file, out, iterations, rnd);
-        std::fclose(out);
+        if (std::fclose(out) != 0) status = 1;
     }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -2,11 +2,11 @@
 // and the pairs that the C library's formatted input reads from them, or are refused with
 // the one line the program prints for them. The expected outcome is worked out here with
 // fscanf over the same bytes.
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -87,7 +87,7 @@ expectation expect(const std::uint8_t* data, std::size_t size) {
 bool same_float(float a, float b) {
     if (std::isnan(a) || std::isnan(b))
         return std::isnan(a) && std::isnan(b) && std::signbit(a) == std::signbit(b);
-    return std::memcmp(&a, &b, sizeof a) == 0;
+    return std::bit_cast<std::uint32_t>(a) == std::bit_cast<std::uint32_t>(b);
 }
 
 trace printed_trace;

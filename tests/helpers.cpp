@@ -32,6 +32,11 @@ void write_file(const std::string& path, const std::string& text) {
     if (!f) throw std::runtime_error("cannot write " + path);
 }
 
+void replace_file(const std::string& path, const std::string& text) {
+    write_file(path + ".new", text);
+    std::filesystem::rename(path + ".new", path);
+}
+
 std::string read_file(const std::string& path) {
     std::ifstream f(path, std::ios::binary);
     std::ostringstream s;
@@ -44,8 +49,8 @@ std::string distance_text(std::int32_t n, const std::function<double(int, int)>&
     char line[96];
     for (int i = 1; i < n; ++i)
         for (int j = i + 1; j <= n; ++j) {
-            std::snprintf(line, sizeof line, "%d %d %g\n", i, j, dist(i, j));
-            text += line;
+            const int n = std::snprintf(line, sizeof line, "%d %d %g\n", i, j, dist(i, j));
+            text.append(line, static_cast<std::size_t>(n));
         }
     return text;
 }

@@ -17,6 +17,10 @@ struct scratch_dir {
 };
 
 void write_file(const std::string& path, const std::string& text);
+
+// Puts `text` in place of the file at `path` at once: written beside it, then renamed, so
+// that a program reading it never sees it half-written.
+void replace_file(const std::string& path, const std::string& text);
 std::string read_file(const std::string& path);
 
 // The text of a well-formed file of `n` points, one triple per line, with the distance

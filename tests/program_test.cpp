@@ -7,6 +7,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 
 #include "helpers.hpp"
@@ -73,8 +74,7 @@ TEST(Program, NoticesAFileThatChangesOrGoesAwayDuringARun) {
     running_program p = start_program(dir.file("stdin"), dir.file("err"));
     std::string out;
     ASSERT_TRUE(read_output(p, out, 1 << 16));
-    write_file(data + ".new", distance_text(150, simple_distance)); // holds the old pairs too
-    std::rename((data + ".new").c_str(), data.c_str());
+    replace_file(data, distance_text(150, simple_distance)); // holds the old pairs too
     while (out.find("nr pontos: 150\n") == std::string::npos && read_output(p, out, out.size() + 1))
         ;
     EXPECT_NE(std::string::npos, out.find("nr pontos: 150\n"));
@@ -110,7 +110,7 @@ TEST(Program, EndsCleanlyWhenItsFileIsSpoiledDuringARun) {
     const std::string data = dir.file("data");
     const std::string no_access = "Erro no acesso ao ficheiro dos dados\n";
     expect_run_to_end_with(
-        data, [&] { std::remove(data.c_str()); }, no_access);
+        data, [&] { std::filesystem::remove(data); }, no_access);
     expect_run_to_end_with(
         data, [&] { write_file(data, ""); },
         "Erro no ficheiro dos dados: sao precisos pelo menos 2 pontos\n");
@@ -121,17 +121,15 @@ TEST(Program, EndsCleanlyWhenItsFileIsSpoiledDuringARun) {
             std::string text = read_file(data);
             std::size_t at = 0;
             for (int line = 0; line < 1000; ++line) at = text.find('\n', at) + 1;
-            write_file(data + ".new",
-                       text.substr(0, at)); // replaced at once, never seen half-written
-            std::rename((data + ".new").c_str(), data.c_str());
+            replace_file(data, text.substr(0, at));
         },
         "Erro no ficheiro dos dados: triplo 1001 em falta ou mal formado\n");
     // Unreadable: a directory put in its place (permissions do not stop root).
     expect_run_to_end_with(
         data,
         [&] {
-            std::remove(data.c_str());
-            mkdir(data.c_str(), 0700);
+            std::filesystem::remove(data);
+            std::filesystem::create_directory(data);
         },
         no_access);
     rmdir(data.c_str());

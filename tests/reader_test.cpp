@@ -2,6 +2,7 @@
 // reader must take the same characters and give the same value as sscanf.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -63,8 +64,9 @@ void expect_same(const oracle_field& want, const oracle_field& got, const std::s
         EXPECT_EQ(std::signbit(want.value), std::signbit(got.value)) << '"' << text << '"';
     } else {
         // Same float, bit for bit (this also tells 0 from -0).
-        float a = static_cast<float>(want.value), b = static_cast<float>(got.value);
-        EXPECT_EQ(0, std::memcmp(&a, &b, sizeof a)) << '"' << text << '"' << a << " vs " << b;
+        const float a = static_cast<float>(want.value), b = static_cast<float>(got.value);
+        EXPECT_EQ(std::bit_cast<std::uint32_t>(a), std::bit_cast<std::uint32_t>(b))
+            << '"' << text << '"' << a << " vs " << b;
     }
 }
 

@@ -11,7 +11,7 @@
 namespace reference {
 
 // Runs `iterations` iterations on the file `name` with random numbers from `rnd`,
-// writing the whole trace (prompt included) to `out`. Returns the exit status.
-int run(const std::string& name, std::FILE* out, std::int32_t iterations, int (*rnd)());
+// writing the whole trace (prompt included) to `to`. Returns the exit status.
+int run(const std::string& name, std::FILE* to, std::int32_t iterations, int (*rnd)());
 
 } // namespace reference

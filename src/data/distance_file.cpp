@@ -157,7 +157,6 @@ outcome parse_version() {
 
 // ------------------------------------------------------------------ the file itself
 
-
 bool same_time(const timespec& a, const timespec& b) {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
