@@ -62,30 +62,12 @@ std::string printf_score(float score) {
 
 // ------------------------------------------------------------------ exact traces
 
-TEST(Search, WorkedExampleTraceIsExact) {
-    scratch_dir dir;
-    write_file(dir.file("four"), example);
-    // K = 2 + 1 % 3 = 3; then draws 3%5+1 = 4, 1, 4 (taken already), 3.
-    run_result r = run(dir.file("four"), 1, {1, 3, 0, 3, 2});
-    EXPECT_EQ(0, r.status);
-    EXPECT_EQ(prompt + "nr pontos: 4\n"
-                       "nr pontos: 4\n"
-                       "\n"
-                       "Pontos escolhidos aleatoriamente:\n"
-                       "4 1 3 \n"
-                       "Nr pontos aleatorios: 3\n"
-                       "1 3 4 \n"
-                       "3 - 3 \n"
-                       "Distancia media para 3 pontos, iteracao 0: 3.666667\n"
-                       "Melhor com 3 numeros: 3.666667 pontos\n",
-              r.out);
-}
-
 TEST(Search, ScoresTheExampleSubsetsAndKeepsTheBest) {
     scratch_dir dir;
     write_file(dir.file("four"), example);
-    // {1,3,4} as above; {2,4}: K = 2, draws 5 (no point), 4, 2; all four: K = 4, draws
-    // 1, 2, 3, 4; and {1,3,4} again, which ties the first score and does not replace it.
+    // The worked example: K = 2 + 1 % 3 = 3, then draws 3%5+1 = 4, 1, 4 (taken already), 3.
+    // Then {2,4}: K = 2, draws 5 (no point), 4, 2; all four: K = 4, draws 1, 2, 3, 4; and
+    // the example again, which ties the first score and does not replace it.
     run_result r =
         run(dir.file("four"), 4, {1, 3, 0, 3, 2, 0, 4, 3, 1, 2, 0, 1, 2, 3, 1, 3, 0, 3, 2});
     EXPECT_EQ(0, r.status);

@@ -30,7 +30,6 @@ using steady = std::chrono::steady_clock;
 
 // A file is looked at again once this much run time has passed since the last look.
 constexpr auto check_interval = std::chrono::microseconds(500);
-constexpr double check_interval_ns = 500'000;
 // File systems stamp changes with a coarse clock (one kernel tick, at most 10 ms); a
 // version read this close to its change time may hide a later change with equal stamps.
 constexpr std::int64_t stamp_window_ns = 100'000'000;
@@ -263,7 +262,9 @@ bool look_due() {
         } else if (now - t.origin >= std::chrono::milliseconds(2)) {
             const double ns = std::chrono::duration<double, std::nano>(now - t.origin).count();
             const double per_ns = static_cast<double>(now_ticks - t.origin_ticks) / ns;
-            t.quarter_ticks = static_cast<std::uint64_t>(per_ns * check_interval_ns / 4);
+            const double interval_ns =
+                std::chrono::duration<double, std::nano>(check_interval).count();
+            t.quarter_ticks = static_cast<std::uint64_t>(per_ns * interval_ns / 4);
         }
     }
     if (now - t.checked < check_interval) return false;
