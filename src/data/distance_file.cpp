@@ -303,12 +303,6 @@ void report(const outcome& o, trace& out) {
     }
 }
 
-} // namespace
-
-// ------------------------------------------------------------------ operations
-
-namespace {
-
 // Prints the count line for a usable version and returns P, or prints why it is not.
 std::int64_t report_count(const outcome& o, trace& out) {
     if (o.what != problem::none) {
@@ -323,6 +317,8 @@ std::int64_t report_count(const outcome& o, trace& out) {
 }
 
 } // namespace
+
+// ------------------------------------------------------------------ operations
 
 std::int64_t init_dados(const std::string& path, trace& out) {
     return report_count(refresh(path), out);
