@@ -97,9 +97,7 @@ trace printed_trace;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::ostringstream printed;
     trace& t = printed_trace;
-    t.out = &printed;
-    t.failed = false;
-    t.used = 0;
+    trace_start(t, &printed);
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     const std::int64_t pairs = init_dados_from_text(text, t);
     trace_flush(t);

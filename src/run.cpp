@@ -62,9 +62,7 @@ score_job jobs[score_batch]; // their sizes and pair counts, for dist_med
 int run_search(std::istream& in, std::ostream& out, std::ostream& err, std::int32_t iterations,
                random_source rnd) {
     trace& t = run_trace;
-    t.out = &out;
-    t.failed = false;
-    t.used = 0;
+    trace_start(t, &out);
 
     trace_text(t, "Introduza o nome do ficheiro: ");
     if (!trace_flush(t)) return finish(t, err, 1); // the prompt is seen before we wait

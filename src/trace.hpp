@@ -17,6 +17,13 @@ struct trace {
     char buf[1 << 16];           // pending text
 };
 
+// Starts `t` afresh, empty and with no failure, writing to `out`.
+inline void trace_start(trace& t, std::ostream* out) {
+    t.out = out;
+    t.failed = false;
+    t.used = 0;
+}
+
 // Writes the pending text and flushes `out`; returns false (and sets `failed`) when
 // the stream reports an error.
 bool trace_flush(trace& t);

@@ -22,9 +22,7 @@ struct count_result {
 count_result count_points(const std::string& path) {
     std::ostringstream out;
     static trace t;
-    t.out = &out;
-    t.failed = false;
-    t.used = 0;
+    trace_start(t, &out);
     std::int64_t pairs = init_dados(path, t);
     trace_flush(t);
     return {pairs, out.str()};
@@ -33,9 +31,7 @@ count_result count_points(const std::string& path) {
 std::string load_pairs(const std::string& path, std::int32_t count) {
     std::ostringstream out;
     static trace t;
-    t.out = &out;
-    t.failed = false;
-    t.used = 0;
+    trace_start(t, &out);
     bool ok = guardaEstrutura(path, count, t);
     trace_flush(t);
     return (ok ? "" : "failed: ") + out.str();
