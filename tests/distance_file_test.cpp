@@ -2,11 +2,13 @@
 // noticing a file that changes between calls.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <ctime>
+
 #include <sstream>
-#include <thread>
 
 #include "data/distance_file.hpp"
 #include "helpers.hpp"
@@ -35,11 +37,6 @@ std::string load_pairs(const std::string& path, std::int32_t count) {
     bool ok = guardaEstrutura(path, count, t);
     trace_flush(t);
     return (ok ? "" : "failed: ") + out.str();
-}
-
-// Lets the next call look at the file again instead of trusting what it read.
-void let_time_pass() {
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
 }
 
 } // namespace
@@ -73,7 +70,7 @@ TEST(DistanceFile, LayoutDoesNotMatter) {
     for (const std::string& text : variants) {
         const std::string path = dir.file("layout");
         write_file(path, text);
-        let_time_pass();
+        look_at_file_next();
         ASSERT_EQ(6, count_points(path).pairs) << text;
         ASSERT_EQ("", load_pairs(path, 6));
         for (int i = 0; i < 6; ++i) EXPECT_EQ(static_cast<float>(i + 1), myItems.dist[i]) << text;
@@ -118,7 +115,7 @@ TEST(DistanceFile, RefusesFilesItCannotUse) {
     for (const auto& c : cases) {
         const std::string path = dir.file("bad");
         write_file(path, c.text);
-        let_time_pass();
+        look_at_file_next();
         count_result r = count_points(path);
         EXPECT_EQ(-1, r.pairs) << c.text;
         EXPECT_EQ(c.message, r.printed) << c.text;
@@ -140,24 +137,86 @@ TEST(DistanceFile, SeesTheFileChangeBetweenCalls) {
     write_file(path, distance_text(4, simple_distance));
     ASSERT_EQ(6, count_points(path).pairs);
     write_file(path, distance_text(5, [](int, int) { return 2.5; }));
-    let_time_pass();
+    look_at_file_next();
     EXPECT_EQ("nr pontos: 5\n", count_points(path).printed);
     ASSERT_EQ("", load_pairs(path, 10));
     EXPECT_EQ(2.5f, myItems.dist[9]);
 
-    // The same size and the same second: only the content changed.
+    // The same size and, most likely, the same stamps: only the bytes tell.
     write_file(path, distance_text(5, [](int, int) { return 7.5; }));
-    let_time_pass();
+    look_at_file_next();
+    ASSERT_EQ(10, count_points(path).pairs);
     ASSERT_EQ("", load_pairs(path, 10));
     EXPECT_EQ(7.5f, myItems.dist[0]);
 
-    // A count from before the change is loaded from the new version, when it has enough.
-    write_file(path, distance_text(4, simple_distance) + "4 5 9.0 4 6 9.0 4 7 9.0 4 8 1.25\n");
-    let_time_pass();
+    // The pairs come from the version that was counted, even when the file has changed
+    // since: the change is seen by the next count.
+    write_file(path, distance_text(6, [](int, int) { return 1.25; }));
+    look_at_file_next();
     ASSERT_EQ("", load_pairs(path, 10));
+    EXPECT_EQ(7.5f, myItems.dist[9]);
+    EXPECT_EQ("nr pontos: 6\n", count_points(path).printed);
+    ASSERT_EQ("", load_pairs(path, 15));
     EXPECT_EQ(1.25f, myItems.dist[9]);
 
     unlink(path.c_str());
-    let_time_pass();
+    look_at_file_next();
     EXPECT_EQ("Erro no acesso ao ficheiro dos dados\n", count_points(path).printed);
+}
+
+namespace {
+
+std::int64_t fake_ns = 0; // the clock the reader sees in the test below
+std::int64_t fake_clock() {
+    return fake_ns;
+}
+
+} // namespace
+
+TEST(DistanceFile, ParsesEachVersionOnceWhateverItsStampsSay) {
+    scratch_dir dir;
+    const std::string path = dir.file("skewed");
+    set_file_clock(fake_clock);
+    const std::int64_t hour = 3600;
+    for (std::int64_t skew : {hour, -hour, 0 * hour}) {
+        for (int version : {4, 5}) {
+            write_file(path, distance_text(version, simple_distance));
+            // Stamps an hour ahead of or behind this machine's clock.
+            const timespec when{std::time(nullptr) + skew, 0};
+            const timespec both[2] = {when, when};
+            ASSERT_EQ(0, utimensat(AT_FDCWD, path.c_str(), both, 0));
+            look_at_file_next();
+            const std::int64_t before = file_parses();
+            // Two seconds of a run on the reader's clock, a call every millisecond.
+            for (int call = 0; call < 2000; ++call, fake_ns += 1'000'000)
+                ASSERT_EQ("nr pontos: " + std::to_string(version) + "\n",
+                          count_points(path).printed);
+            EXPECT_EQ(before + 1, file_parses()) << skew << " " << version;
+        }
+    }
+    set_file_clock(nullptr);
+}
+
+TEST(DistanceFile, KeepsANumberThatEndsAtTheReadLimit) {
+    scratch_dir dir;
+    const std::string path = dir.file("limit");
+    write_file(path, "1 2 3.25\nxyz");
+    // Refusals first: once a version has been counted, a refusal is waited on.
+    const struct {
+        std::size_t limit;
+        std::string printed;
+    } cases[] = {
+        {7, "Erro no ficheiro dos dados: triplo 1 em falta ou mal formado\n"}, // not 3.2
+        {8, "nr pontos: 2\n"},  // the byte past the limit is a line end: 3.25 is whole
+        {10, "nr pontos: 2\n"}, // cut back to the line end before "xy"
+        {12, "nr pontos: 2\n"}, // the whole file, up to its last byte
+    };
+    for (const auto& c : cases) {
+        set_read_limit(c.limit);
+        EXPECT_EQ(c.printed, count_points(path).printed) << c.limit;
+    }
+    set_read_limit(8);
+    ASSERT_EQ("", load_pairs(path, 1));
+    EXPECT_EQ(3.25f, myItems.dist[0]);
+    set_read_limit(0);
 }

@@ -5,12 +5,22 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <map>
+#include <random>
+#include <sstream>
+#include <thread>
+#include <vector>
 
 #include "helpers.hpp"
+#include "search/score.hpp"
 
 namespace {
 const std::string prompt = "Introduza o nome do ficheiro: ";
@@ -57,43 +67,150 @@ TEST(Program, FailsLoudlyWhenOutputCannotBeWritten) {
     EXPECT_EQ("Erro na escrita dos resultados\n", r.err);
 }
 
-TEST(Program, NoticesAFileThatChangesOrGoesAwayDuringARun) {
+namespace {
+
+// Checks every whole iteration in `trace` (after the start-up count line): its score
+// must be the one recomputed with strtof from the version whose point count it printed.
+// Returns how many iterations of each version were checked.
+std::map<int, int> check_scores(const std::string& trace,
+                                const std::map<int, std::vector<float>>& versions) {
+    std::map<int, int> seen;
+    std::istringstream lines(trace.substr(trace.find('\n') + 1));
+    std::string line, sorted_line, result;
+    while (std::getline(lines, line)) {
+        if (line.rfind("nr pontos: ", 0) != 0) continue;
+        const int n = std::stoi(line.substr(11));
+        for (int skip = 0; skip < 5 && std::getline(lines, sorted_line); ++skip)
+            ;
+        std::string pairs_line;
+        if (!std::getline(lines, pairs_line) || !std::getline(lines, result) || lines.eof())
+            break; // the last iteration read may be cut off
+        EXPECT_EQ(1u, versions.count(n)) << line;
+        const std::vector<float>& dist = versions.at(n);
+        std::vector<int> points;
+        std::istringstream s(sorted_line);
+        for (int p; s >> p;) points.push_back(p);
+        float sum = 0;
+        for (std::size_t i = 0; i < points.size(); ++i)
+            for (std::size_t j = i + 1; j < points.size(); ++j)
+                sum = dist[static_cast<std::size_t>(pair_index(points[i], points[j], n))] + sum;
+        char score[400];
+        std::snprintf(score, sizeof score, "%f", sum / static_cast<float>(points.size()));
+        const std::string tail = result.substr(result.rfind(' ') + 1);
+        if (tail != score) {
+            ADD_FAILURE() << "N " << n << ": " << result << " instead of " << score;
+            break;
+        }
+        ++seen[n];
+    }
+    return seen;
+}
+
+// The distances of `text` in file order, read with strtof.
+std::vector<float> distances_of(const std::string& text) {
+    std::vector<float> dist;
+    std::istringstream lines(text);
+    for (std::string i, j, d; lines >> i >> j >> d;)
+        dist.push_back(std::strtof(d.c_str(), nullptr));
+    return dist;
+}
+
+double random_distance(int i, int j) {
+    return ((i * 7919 + j * 104729) % 2001 - 1000) / 7.0;
+}
+
+} // namespace
+
+TEST(Program, KeepsOneVersionPerIterationWhileTheFileIsSwapped) {
     scratch_dir dir;
     const std::string data = dir.file("data");
-    write_file(data, distance_text(141, simple_distance));
+    const std::string small = distance_text(30, random_distance);
+    const std::string large = distance_text(200, simple_distance);
+    write_file(dir.file("small"), small);
+    write_file(dir.file("large"), large);
+    write_file(data, small);
     write_file(dir.file("stdin"), data + "\n");
-
-    // Changed: later iterations count the new file's points.
     running_program p = start_program(dir.file("stdin"), dir.file("err"));
-    std::string out;
-    ASSERT_TRUE(read_output(p, out, 1 << 16));
-    replace_file(data, distance_text(150, simple_distance)); // holds the old pairs too
-    while (out.find("nr pontos: 150\n") == std::string::npos && read_output(p, out, out.size() + 1))
-        ;
-    EXPECT_NE(std::string::npos, out.find("nr pontos: 150\n"));
-    wait_program(p);
 
+    // Renames one version or the other over the file at random intervals, as `mv` does.
+    std::atomic<bool> stop{false};
+    std::thread swapper([&] {
+        std::mt19937 gen(7);
+        for (int swap = 0; !stop; ++swap) {
+            const std::string from = dir.file(swap % 2 == 0 ? "large" : "small");
+            std::filesystem::copy_file(from, data + ".new",
+                                       std::filesystem::copy_options::overwrite_existing);
+            std::filesystem::rename(data + ".new", data);
+            std::this_thread::sleep_for(std::chrono::microseconds(gen() % 3000));
+        }
+    });
+    std::string out;
+    const bool going = read_output(p, out, 24 << 20);
+    stop = true;
+    swapper.join();
+    EXPECT_TRUE(going) << out.substr(out.size() - std::min<std::size_t>(out.size(), 300));
     wait_program(p);
+    EXPECT_EQ(std::string::npos, out.find("Erro"));
+    const auto seen = check_scores(out, {{30, distances_of(small)}, {200, distances_of(large)}});
+    EXPECT_GT(seen.count(30) ? seen.at(30) : 0, 100);
+    EXPECT_GT(seen.count(200) ? seen.at(200) : 0, 100);
+}
+
+TEST(Program, WaitsForAFileBeingRewrittenInPlace) {
+    scratch_dir dir;
+    const std::string data = dir.file("data");
+    const std::string next = distance_text(150, simple_distance);
+    // Truncated and written at once, as a shell redirection does; then truncated, half
+    // written, and finished 50 ms later, as a slow generator does.
+    const std::function<void()> rewrites[] = {
+        [&] { write_file(data, next); },
+        [&] {
+            std::ofstream f(data, std::ios::binary | std::ios::trunc);
+            f << next.substr(0, next.size() / 2) << std::flush;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            f << next.substr(next.size() / 2);
+        },
+    };
+    for (const auto& rewrite : rewrites) {
+        write_file(data, distance_text(141, simple_distance));
+        write_file(dir.file("stdin"), data + "\n");
+        running_program p = start_program(dir.file("stdin"), dir.file("err"));
+        std::string out;
+        ASSERT_TRUE(read_output(p, out, 1 << 16));
+        rewrite();
+        while (out.find("nr pontos: 150\n") == std::string::npos &&
+               read_output(p, out, out.size() + 1))
+            ;
+        wait_program(p);
+        EXPECT_NE(std::string::npos, out.find("nr pontos: 150\n"));
+        EXPECT_EQ(std::string::npos, out.find("Erro"));
+        EXPECT_EQ("", read_file(dir.file("err")));
+    }
 }
 
 namespace {
 
 // Starts a run on a fresh 141-point file at `data`, lets it print a while, applies
 // `change` to the file, and checks that the run then ends with `message` as its last
-// line, printed once, with exit status 1 and nothing on standard error.
-void expect_run_to_end_with(const std::string& data, const std::function<void()>& change,
-                            const std::string& message) {
+// line, printed once, with exit status 1 and nothing on standard error. Returns the
+// seconds from the end of the change to the end of the output.
+double expect_run_to_end_with(const std::string& data, const std::function<void()>& change,
+                              const std::string& message) {
     write_file(data, distance_text(141, simple_distance));
     write_file(data + ".in", data + "\n");
     running_program p = start_program(data + ".in", data + ".err");
     std::string out;
-    ASSERT_TRUE(read_output(p, out, 1 << 16));
+    EXPECT_TRUE(read_output(p, out, 1 << 16));
     change();
+    const auto changed = std::chrono::steady_clock::now();
     read_output(p, out);
+    const std::chrono::duration<double> waited = std::chrono::steady_clock::now() - changed;
     EXPECT_EQ(1, wait_program(p)) << message;
-    ASSERT_GE(out.size(), message.size());
-    EXPECT_EQ(out.size() - message.size(), out.find(message)) << out.substr(out.size() - 300);
+    EXPECT_GE(out.size(), message.size());
+    EXPECT_EQ(out.size() - message.size(), out.find(message))
+        << out.substr(out.size() - std::min<std::size_t>(out.size(), 300));
     EXPECT_EQ("", read_file(data + ".err"));
+    return waited.count();
 }
 
 } // namespace
@@ -101,22 +218,28 @@ void expect_run_to_end_with(const std::string& data, const std::function<void()>
 TEST(Program, EndsCleanlyWhenItsFileIsSpoiledDuringARun) {
     scratch_dir dir;
     const std::string data = dir.file("data");
-    const std::string no_access = "Erro no acesso ao ficheiro dos dados\n";
-    expect_run_to_end_with(
-        data, [&] { std::filesystem::remove(data); }, no_access);
-    expect_run_to_end_with(
+    // Removed: at once.
+    EXPECT_LT(expect_run_to_end_with(
+                  data, [&] { std::filesystem::remove(data); }, no_access),
+              0.5);
+    // Left broken: after a second in which it did not change.
+    const double emptied = expect_run_to_end_with(
         data, [&] { write_file(data, ""); },
         "Erro no ficheiro dos dados: sao precisos pelo menos 2 pontos\n");
-    // Cut after its 1000th line: the 1001st triple is missing.
-    expect_run_to_end_with(
+    // Rewritten with its first 500 lines: the 501st triple is missing.
+    const double cut = expect_run_to_end_with(
         data,
         [&] {
             std::string text = read_file(data);
             std::size_t at = 0;
-            for (int line = 0; line < 1000; ++line) at = text.find('\n', at) + 1;
-            replace_file(data, text.substr(0, at));
+            for (int line = 0; line < 500; ++line) at = text.find('\n', at) + 1;
+            write_file(data, text.substr(0, at));
         },
-        "Erro no ficheiro dos dados: triplo 1001 em falta ou mal formado\n");
+        "Erro no ficheiro dos dados: triplo 501 em falta ou mal formado\n");
+    for (double waited : {emptied, cut}) {
+        EXPECT_GT(waited, 0.9);
+        EXPECT_LT(waited, 1.5);
+    }
     // Unreadable: a directory put in its place (permissions do not stop root).
     expect_run_to_end_with(
         data,

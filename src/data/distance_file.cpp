@@ -1,20 +1,22 @@
 // Reading the distance file. The search asks for the point count and the pairs twice in
 // every iteration; each version of the file is read and parsed once, and later calls are
-// served from that until a look at the file shows it may have changed.
+// served from that until a look at the file shows it has changed. Looks happen only when
+// the count is asked for, so that the count and the pairs of one iteration always come
+// from the same version; an unusable version seen during a run is waited on, since it is
+// most often a write still in progress.
 #include "data/distance_file.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#if defined(__x86_64__) || defined(__i386__)
-#include <x86intrin.h>
-#endif
-
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <new>
 #include <string_view>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include "data/reader.hpp"
@@ -26,18 +28,22 @@ namespace {
 
 // ------------------------------------------------------------------ state
 
-using steady = std::chrono::steady_clock;
-
+// The most of a file that is read, unless a test lowers it: a file of 2000 points fits
+// with over 130 bytes to each triple, and what lies beyond its last triple is never needed.
+constexpr std::size_t default_read_limit = std::size_t{256} << 20;
 // A file is looked at again once this much run time has passed since the last look.
-constexpr auto check_interval = std::chrono::microseconds(500);
-// File systems stamp changes with a coarse clock (one kernel tick, at most 10 ms); a
-// version read this close to its change time may hide a later change with equal stamps.
-constexpr std::int64_t stamp_window_ns = 100'000'000;
-// The most of a file that is read: a file of 2000 points fits with over 130 bytes to each
-// triple, and what lies beyond its last triple is never needed.
-constexpr std::size_t max_text = std::size_t{256} << 20;
+constexpr std::int64_t look_interval_ns = 500'000;
+// File systems stamp a change with a coarse clock, so a change made just after a read may
+// keep the stamps of the version read. Stamps seen unchanged for this long on our own
+// clock settle a version; until then every look compares the bytes as well.
+constexpr std::int64_t settle_ns = 100'000'000;
+// A version that cannot be used, seen during a run, may be a write in progress: it is
+// looked at again every poll_ms, and taken as final once its stamps have stood still
+// for this long.
+constexpr std::int64_t give_up_ns = 1'000'000'000;
+constexpr int poll_ms = 2;
 
-struct file_version {
+struct file_stamps {
     dev_t dev;
     ino_t ino;
     off_t size;
@@ -45,38 +51,41 @@ struct file_version {
     timespec ctime;
 };
 
-// Everything known about the distance file; written only by this file's functions.
-struct file_cache {
-    std::string path;          // the name this cache belongs to
-    bool valid = false;        // `text`, `points` and `myItems` describe a usable version
-    file_version version{};    // identity and stamps of the version read
-    bool unsure = false;       // that version was read within stamp_window_ns of its change
-    std::vector<char> text;    // the file's bytes as read
-    std::size_t parsed_to = 0; // offset in `text` just after the last triple loaded
-    std::int64_t loaded = 0;   // triples of `text` held in myItems[0..loaded)
-    std::int32_t points = 0;   // N of this version
-};
-
-file_cache cache;
-
-// When the file was last looked at, and how to tell cheaply that it is not yet due again;
-// written only by look_due.
-struct look_timer {
-    steady::time_point checked{};    // clock at the last look
-    std::uint64_t clock_ticks = 0;   // counter when the clock was last read
-    steady::time_point origin{};     // first clock reading, to learn the counter's rate
-    std::uint64_t origin_ticks = 0;  // counter at that reading
-    std::uint64_t quarter_ticks = 0; // counter ticks in a quarter interval; 0: not learnt
-};
-
-look_timer timer;
-
 // Why a file cannot be used; `detail` is the point count or the 1-based triple number.
 enum class problem { none, access, too_few, too_many, triple };
 struct outcome {
     problem what = problem::none;
     std::int64_t detail = 0;
 };
+
+// Everything known about the distance file; written only by this file's functions.
+struct file_cache {
+    std::string path;            // the name this cache belongs to ("": none yet)
+    bool held = false;           // `text` and `parsed` belong to a version of `path`
+    bool served = false;         // a usable version of `path` was counted: a run is on
+    file_stamps stamps{};        // identity and stamps of the version held
+    std::int64_t first_seen = 0; // clock when those stamps were first seen
+    bool settled = false;        // stamps unchanged for settle_ns: the bytes need no check
+    std::vector<char> text;      // the version's bytes as read
+    outcome parsed;              // what parsing `text` gave
+    std::size_t parsed_to = 0;   // offset in `text` just after the last triple loaded
+    std::int64_t loaded = 0;     // triples of `text` held in myItems[0..loaded)
+    std::int32_t points = 0;     // N of this version, when usable
+    std::int64_t last_look = 0;  // clock at the last look
+    bool look_now = false;       // the next call looks, whatever the time
+    std::int64_t parses = 0;     // versions parsed so far, for tests
+    std::size_t read_limit = default_read_limit;
+};
+
+file_cache cache;
+
+std::int64_t steady_ns() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+file_clock clock_now = steady_ns; // the clock that times looks and waits
 
 // ------------------------------------------------------------------ parsing
 
@@ -160,36 +169,34 @@ bool same_time(const timespec& a, const timespec& b) {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
-bool same_version(const file_version& a, const file_version& b) {
+bool same_stamps(const file_stamps& a, const file_stamps& b) {
     return a.dev == b.dev && a.ino == b.ino && a.size == b.size && same_time(a.mtime, b.mtime) &&
            same_time(a.ctime, b.ctime);
 }
 
-std::int64_t nanoseconds(const timespec& t) {
-    return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
-}
-
-// Reads the open file `fd` into cache.text, at most max_text bytes of it; false on a read
-// error or when there is no memory for it. Of a longer file, the text ends at the last
-// whitespace within the limit, so that no number is cut in two.
-bool read_all(int fd, off_t size_hint) {
-    std::vector<char>& text = cache.text;
+// Reads the open file `fd` into `text`, at most the read limit of it; false on a read
+// error or when there is no memory for it. Of a longer file, the text ends at the limit
+// when the byte just past it is whitespace, else at the last whitespace before it, so
+// that no number is cut in two.
+bool read_all(int fd, off_t size_hint, std::vector<char>& text) {
+    const std::size_t limit = cache.read_limit;
     try {
-        text.resize(std::min<std::size_t>(static_cast<std::size_t>(size_hint), max_text) + 1);
+        text.resize(std::min<std::size_t>(static_cast<std::size_t>(size_hint), limit) + 1);
         std::size_t used = 0;
         for (;;) {
             if (used == text.size()) {
-                if (used > max_text) break;
-                text.resize(std::min(text.size() * 2 + 4096, max_text + 1));
+                if (used > limit) break;
+                text.resize(std::min(text.size() * 2 + 4096, limit + 1));
             }
             ssize_t n = ::read(fd, text.data() + used, text.size() - used);
             if (n < 0) return false;
             if (n == 0) break;
             used += static_cast<std::size_t>(n);
         }
-        if (used > max_text) {
-            used = max_text;
-            while (used > 0 && !is_space(text[used - 1])) --used;
+        if (used > limit) {
+            used = limit;
+            if (!is_space(text[limit]))
+                while (used > 0 && !is_space(text[used - 1])) --used;
         }
         text.resize(used);
     } catch (const std::bad_alloc&) {
@@ -199,84 +206,103 @@ bool read_all(int fd, off_t size_hint) {
     return true;
 }
 
-// Opens the file, and reads and parses it again unless it is the version already held.
-outcome reread(const std::string& path) {
-    cache.valid = false;
-    if (path.find('\0') != std::string::npos) return {problem::access, 0};
+// Returns whether the open file `fd` still holds exactly `text` (as read_all would read
+// it); compared piece by piece, so that no second copy of a large file is made.
+bool holds_text(int fd, const std::vector<char>& text) {
+    char piece[1 << 16];
+    std::size_t at = 0;
+    for (;;) {
+        ssize_t n = ::read(fd, piece, sizeof piece);
+        if (n < 0) return false;
+        if (n == 0) return at == text.size();
+        const auto got = static_cast<std::size_t>(n);
+        if (at >= text.size()) return false; // bytes past the text: what was cut? read again
+        const std::size_t same = std::min(got, text.size() - at);
+        if (std::memcmp(piece, text.data() + at, same) != 0) return false;
+        at += same;
+        if (same < got) return false;
+    }
+}
+
+// Looks at the file: opens it and, unless the version held is known to be what it holds,
+// reads and parses it again. Returns what the version now held gives. A file that cannot
+// be opened, is not a regular file (a directory, a pipe, a device cannot be read again
+// from its start) or cannot be read is an access problem, and nothing is held then.
+outcome look(const std::string& path) {
+    cache.look_now = false;
+    const std::int64_t now = clock_now();
+    cache.last_look = now;
+    if (path.find('\0') != std::string::npos) {
+        cache.held = false;
+        return {problem::access, 0};
+    }
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return {problem::access, 0};
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
     struct stat st {};
-    // Only a regular file can be read again from its start: directories, pipes and
-    // devices are refused like a file that cannot be opened.
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (fd >= 0) ::close(fd);
+        cache.held = false;
         return {problem::access, 0};
     }
-    file_version seen{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
-    const bool known = cache.path == path && cache.points != 0 && !cache.unsure &&
-                       same_version(seen, cache.version);
-    if (!known) cache.points = 0; // whatever happens next, the text held is not that version
-    if (!known && !read_all(fd, st.st_size)) {
+    const file_stamps seen{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+    const bool same = cache.held && cache.path == path && same_stamps(seen, cache.stamps);
+    if (same && !cache.settled && now - cache.first_seen >= settle_ns) cache.settled = true;
+    if (same && (cache.settled || holds_text(fd, cache.text))) {
         ::close(fd);
-        return {problem::access, 0};
+        return cache.parsed;
     }
+    if (!same) {
+        cache.stamps = seen;
+        cache.first_seen = now;
+        cache.settled = false;
+    }
+    if (same) ::lseek(fd, 0, SEEK_SET);
+    if (cache.path != path) cache.served = false;
+    cache.path = path;
+    cache.held = false;
+    const bool read = read_all(fd, st.st_size, cache.text);
     ::close(fd);
-    if (!known) {
-        cache.path = path;
-        cache.version = seen;
-        cache.unsure = nanoseconds(seen.ctime) >= nanoseconds(now) - stamp_window_ns;
-        outcome o = parse_version();
-        if (o.what != problem::none) return o;
-    }
-    cache.valid = true;
-    return {};
+    if (!read) return {problem::access, 0};
+    cache.held = true;
+    ++cache.parses;
+    cache.parsed = parse_version();
+    return cache.parsed;
 }
 
-// ------------------------------------------------------------------ when to look
-
-// Reads the processor's time-stamp counter where there is one (a few cycles, where the
-// system clock costs as much as a short iteration); 0 elsewhere.
-std::uint64_t ticks() {
-#if defined(__x86_64__) || defined(__i386__)
-    return __rdtsc();
-#else
-    return 0;
-#endif
+// Returns whether a look is due: the interval has passed, or nothing usable is held.
+bool look_due(const std::string& path) {
+    if (cache.look_now || !cache.held || cache.path != path || cache.parsed.what != problem::none)
+        return true;
+    return clock_now() - cache.last_look >= look_interval_ns;
 }
 
-// Returns whether check_interval has passed since the last look, and if so starts a new
-// one. The clock is read only once the counter says a quarter of the interval may have
-// passed since it was last read; until the counter's rate is learnt, at every call.
-bool look_due() {
-    look_timer& t = timer;
-    const std::uint64_t now_ticks = ticks();
-    if (t.quarter_ticks != 0 && now_ticks - t.clock_ticks < t.quarter_ticks) return false;
-    const steady::time_point now = steady::now();
-    t.clock_ticks = now_ticks;
-    if (t.quarter_ticks == 0) {
-        if (t.origin == steady::time_point{}) {
-            t.origin = now;
-            t.origin_ticks = now_ticks;
-        } else if (now - t.origin >= std::chrono::milliseconds(2)) {
-            const double ns = std::chrono::duration<double, std::nano>(now - t.origin).count();
-            const double per_ns = static_cast<double>(now_ticks - t.origin_ticks) / ns;
-            const double interval_ns =
-                std::chrono::duration<double, std::nano>(check_interval).count();
-            t.quarter_ticks = static_cast<std::uint64_t>(per_ns * interval_ns / 4);
+// A version that cannot be used, seen during a run: looks again every poll_ms until the
+// file is usable, or cannot be opened, or its stamps have stood still for give_up_ns;
+// returns what the last look gave.
+outcome wait_for_usable(const std::string& path, outcome o) {
+    file_stamps stamps = cache.stamps;
+    std::int64_t changed = clock_now();
+    while (o.what != problem::none && o.what != problem::access) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(poll_ms));
+        const std::int64_t parses = cache.parses;
+        o = look(path);
+        if (cache.parses != parses || !same_stamps(stamps, cache.stamps)) {
+            stamps = cache.stamps;
+            changed = clock_now();
+        } else if (clock_now() - changed >= give_up_ns) {
+            break;
         }
     }
-    if (now - t.checked < check_interval) return false;
-    t.checked = now;
-    return true;
+    return o;
 }
 
-// Brings the cache up to date with the file when it is due for a look.
+// Brings the cache up to date with the file, when a look is due, and returns what the
+// version held gives. During a run, an unusable version is waited on.
 outcome refresh(const std::string& path) {
-    const bool due = look_due();
-    if (cache.valid && !due && cache.path == path) return {};
-    return reread(path);
+    if (!look_due(path)) return {};
+    const bool running = cache.served && cache.path == path;
+    outcome o = look(path);
+    if (running && o.what != problem::none) o = wait_for_usable(path, o);
+    return o;
 }
 
 // Prints the line that explains `o`.
@@ -321,26 +347,47 @@ std::int64_t report_count(const outcome& o, trace& out) {
 // ------------------------------------------------------------------ operations
 
 std::int64_t init_dados(const std::string& path, trace& out) {
-    return report_count(refresh(path), out);
+    const outcome o = refresh(path);
+    if (o.what == problem::none) cache.served = true;
+    return report_count(o, out);
 }
 
 std::int64_t init_dados_from_text(std::string_view text, trace& out) {
     cache.text.assign(text.begin(), text.end());
     cache.path.clear(); // the next init_dados reads its file afresh
-    cache.valid = false;
-    cache.points = 0;
-    const outcome o = parse_version();
-    return report_count(o, out);
+    cache.held = false;
+    cache.served = false;
+    cache.parsed = parse_version();
+    return report_count(cache.parsed, out);
 }
 
 bool guardaEstrutura(const std::string& path, std::int32_t count, trace& out) {
-    outcome o = refresh(path);
-    // The file may have changed since init_dados counted it: the caller's count holds.
+    // The pairs come from the version that init_dados counted; the file is looked at
+    // only when nothing usable of this name is held.
+    outcome o = cache.held && cache.path == path ? cache.parsed : refresh(path);
     if (o.what == problem::none && count > cache.loaded) o = load_up_to(count);
     if (o.what != problem::none) {
-        cache.valid = false;
         report(o, out);
         return false;
     }
     return true;
+}
+
+// ------------------------------------------------------------------ test seams
+
+void look_at_file_next() {
+    cache.look_now = true;
+}
+
+void set_file_clock(file_clock now) {
+    clock_now = now != nullptr ? now : steady_ns;
+}
+
+std::int64_t file_parses() {
+    return cache.parses;
+}
+
+void set_read_limit(std::size_t bytes) {
+    cache.read_limit = bytes != 0 ? bytes : default_read_limit;
+    cache.held = false;
 }

@@ -39,6 +39,10 @@ extern pair_table myItems;
 // and returns the pair count P = N(N-1)/2. When the file cannot be used (unreadable,
 // fewer than 2 or more than 2000 points, or a missing or malformed triple among its
 // first P) it prints the one line that says why instead and returns -1.
+// The file is looked at again when half a millisecond has passed since the last look.
+// Once a usable version has been counted, a version that cannot be used is taken for a
+// write in progress: the call waits, looking every few milliseconds, until the file is
+// usable again or has not changed for a second; a file that cannot be opened ends it.
 std::int64_t init_dados(const std::string& path, trace& out);
 
 // Reads `text` as init_dados reads the content of a file, and prints and returns the same;
@@ -46,6 +50,23 @@ std::int64_t init_dados(const std::string& path, trace& out);
 std::int64_t init_dados_from_text(std::string_view text, trace& out);
 
 // Makes the first `count` triples of the file named `path` current in `myItems`
-// (count <= max_pairs). Returns false after printing why when the file cannot be used
-// or holds fewer than `count` readable triples.
+// (count <= max_pairs), from the version that the last init_dados counted. Returns false
+// after printing why when the file cannot be used or that version holds fewer than
+// `count` readable triples.
 bool guardaEstrutura(const std::string& path, std::int32_t count, trace& out);
+
+// ------------------------------------------------------------------ for tests
+
+// Makes the next init_dados look at the file, however little time has passed.
+void look_at_file_next();
+
+// The clock, in nanoseconds, that times looks, settling and waits; nullptr restores
+// std::chrono::steady_clock.
+using file_clock = std::int64_t (*)();
+void set_file_clock(file_clock now);
+
+// How many versions of a file have been parsed since the program started.
+std::int64_t file_parses();
+
+// Lowers the most of a file that is read (0 restores 256 MiB).
+void set_read_limit(std::size_t bytes);
