@@ -46,8 +46,8 @@ int main(int argc, char** argv) {
     const bool fast = std::strcmp(argv[1], "fast") == 0;
     const std::string file = argv[2];
     const auto iterations = static_cast<std::int32_t>(std::strtol(argv[3], nullptr, 10));
-    std::srand(static_cast<unsigned>(std::strtoul(argv[4], nullptr, 10)));
-    auto rnd = [] { return std::rand(); };
+    const auto seed = static_cast<unsigned>(std::strtoul(argv[4], nullptr, 10));
+    std::srand(seed);
 
     std::size_t bytes = 0;
     int status = 0;
@@ -56,12 +56,12 @@ int main(int argc, char** argv) {
         counting_buf sink;
         std::ostream out(&sink);
         std::istringstream in(file + "\n");
-        status = run_search(in, out, std::cerr, iterations, rnd);
+        status = run_search(in, out, std::cerr, iterations, rand_stream(seed));
         bytes = sink.bytes;
     } else {
         cookie_io_functions_t io{nullptr, count_write, nullptr, nullptr};
         std::FILE* out = fopencookie(&bytes, "w", io);
-        status = reference::run(file, out, iterations, rnd);
+        status = reference::run(file, out, iterations, [] { return std::rand(); });
         if (std::fclose(out) != 0) status = 1;
     }
     const double seconds =

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "data/distance_file.hpp"
+#include "lines.hpp"
 
 namespace {
 
@@ -90,29 +91,30 @@ bool same_float(float a, float b) {
     return std::bit_cast<std::uint32_t>(a) == std::bit_cast<std::uint32_t>(b);
 }
 
-trace printed_trace;
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    std::ostringstream printed;
-    trace& t = printed_trace;
-    trace_start(t, &printed);
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    const std::int64_t pairs = init_dados_from_text(text, t);
-    trace_flush(t);
+    file_error why;
+    const std::int64_t pairs = init_dados_from_text(text, why);
+    char line[line_room];
+    const std::string printed(line, pairs >= 0 ? put_count(line, max) : put_file_error(line, why));
 
     const expectation want = expect(data, size);
-    if (printed.str() != want.line) {
-        std::fprintf(stderr, "printed %s expected %s", printed.str().c_str(), want.line.c_str());
+    if (printed != want.line) {
+        std::fprintf(stderr, "printed %s expected %s", printed.c_str(), want.line.c_str());
         std::abort();
     }
     if (pairs != static_cast<std::int64_t>(want.pairs.size()) && pairs >= 0) std::abort();
-    for (std::size_t i = 0; i < want.pairs.size(); ++i) {
-        if (myItems.p1[i] != want.pairs[i].p1 || myItems.p2[i] != want.pairs[i].p2 ||
-            !same_float(myItems.dist[i], want.pairs[i].dist)) {
-            std::fprintf(stderr, "pair %zu differs\n", i);
-            std::abort();
+    // The pairs, row by row, each row ended by +0.
+    std::size_t i = 0;
+    for (std::int32_t a = 1; a < max && pairs >= 0; ++a) {
+        for (std::int32_t b = a + 1; b <= max + 1; ++b) {
+            const float got = myItems.dist[pair_index(a, b, max)];
+            if (!same_float(got, b <= max ? want.pairs[i++].dist : +0.0F)) {
+                std::fprintf(stderr, "pair (%d, %d) differs\n", a, b);
+                std::abort();
+            }
         }
     }
     return 0;

@@ -8,6 +8,8 @@
 
 int main() {
     std::ios::sync_with_stdio(false);
-    std::srand(static_cast<unsigned>(std::time(nullptr)));
-    return run_search(std::cin, std::cout, std::cerr, full_run, [] { return std::rand(); });
+    const auto seed = static_cast<unsigned>(std::time(nullptr));
+    std::srand(seed);
+    // rand()'s own values, made without its lock where this C library allows it.
+    return run_search(std::cin, std::cout, std::cerr, full_run, rand_stream(seed));
 }

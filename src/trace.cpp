@@ -1,14 +1,16 @@
-// Output block of the program: formatting helpers and the write-out.
+// Output block of the program.
 #include "trace.hpp"
 
-#include <algorithm>
-#include <charconv>
-#include <cmath>
-#include <cstdlib>
+#include <cstring>
 #include <ostream>
 
+void trace_start(trace& t, std::ostream* out) {
+    t.out = out;
+    t.failed = false;
+    t.used = 0;
+}
+
 bool trace_flush(trace& t) {
-    if (t.out == nullptr) std::abort(); // a collecting trace overflowed: a bug in its owner
     if (!t.failed) {
         t.out->write(t.buf, static_cast<std::streamsize>(t.used));
         t.out->flush();
@@ -18,31 +20,28 @@ bool trace_flush(trace& t) {
     return !t.failed;
 }
 
-void trace_text_long(trace& t, std::string_view s) {
-    while (!s.empty()) {
-        if (t.used == sizeof t.buf) trace_flush(t);
-        std::size_t n = std::min(s.size(), sizeof t.buf - t.used);
-        std::memcpy(t.buf + t.used, s.data(), n);
-        t.used += n;
-        s.remove_prefix(n);
-    }
+char* trace_room(trace& t, std::size_t n) {
+    if (t.used + n > sizeof t.buf) trace_flush(t);
+    return t.buf + t.used;
 }
 
-void trace_int(trace& t, std::int64_t v) {
-    trace_reserve(t, 24);
-    char* end = t.buf + sizeof t.buf;
-    t.used = static_cast<std::size_t>(std::to_chars(t.buf + t.used, end, v).ptr - t.buf);
+void trace_commit(trace& t, const char* end) {
+    t.used = static_cast<std::size_t>(end - t.buf);
 }
 
-void trace_fixed6(trace& t, double v) {
-    // printf spells a NaN "nan" or "-nan" by its sign bit; keep that spelling exactly.
-    if (std::isnan(v)) {
-        trace_text(t, std::signbit(v) ? "-nan" : "nan");
+void trace_write(trace& t, std::string_view text) {
+    if (text.size() <= sizeof t.buf - t.used) {
+        std::memcpy(t.buf + t.used, text.data(), text.size());
+        t.used += text.size();
         return;
     }
-    // The largest finite double needs 309 digits before the point.
-    trace_reserve(t, 330);
-    char* end = t.buf + sizeof t.buf;
-    auto r = std::to_chars(t.buf + t.used, end, v, std::chars_format::fixed, 6);
-    t.used = static_cast<std::size_t>(r.ptr - t.buf);
+    trace_flush(t);
+    if (t.failed) return;
+    if (text.size() < sizeof t.buf) {
+        std::memcpy(t.buf, text.data(), text.size());
+        t.used = text.size();
+        return;
+    }
+    t.out->write(text.data(), static_cast<std::streamsize>(text.size()));
+    if (!*t.out) t.failed = true;
 }

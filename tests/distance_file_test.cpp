@@ -6,12 +6,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <ctime>
 
 #include <sstream>
 
 #include "data/distance_file.hpp"
 #include "helpers.hpp"
+#include "lines.hpp"
 
 namespace {
 
@@ -22,21 +24,18 @@ struct count_result {
 };
 
 count_result count_points(const std::string& path) {
-    std::ostringstream out;
-    static trace t;
-    trace_start(t, &out);
-    std::int64_t pairs = init_dados(path, t);
-    trace_flush(t);
-    return {pairs, out.str()};
+    file_error why;
+    const std::int64_t pairs = init_dados(path, why);
+    char line[line_room];
+    return {pairs,
+            std::string(line, pairs >= 0 ? put_count(line, max) : put_file_error(line, why))};
 }
 
 std::string load_pairs(const std::string& path, std::int32_t count) {
-    std::ostringstream out;
-    static trace t;
-    trace_start(t, &out);
-    bool ok = guardaEstrutura(path, count, t);
-    trace_flush(t);
-    return (ok ? "" : "failed: ") + out.str();
+    file_error why;
+    if (guardaEstrutura(path, count, why)) return "";
+    char line[line_room];
+    return "failed: " + std::string(line, put_file_error(line, why));
 }
 
 } // namespace
@@ -51,11 +50,13 @@ TEST(DistanceFile, CountsPointsAndPairs) {
         EXPECT_EQ("nr pontos: " + std::to_string(n) + "\n", r.printed);
         EXPECT_EQ(n, max);
         ASSERT_EQ("", load_pairs(path, static_cast<std::int32_t>(r.pairs)));
-        // The last pair is (n-1, n), at the last position.
-        const std::int64_t last = r.pairs - 1;
-        EXPECT_EQ(n - 1, myItems.p1[last]);
-        EXPECT_EQ(n, myItems.p2[last]);
-        EXPECT_EQ(static_cast<float>(simple_distance(n - 1, n)), myItems.dist[last]);
+        // The last pair is (n-1, n), at the last position; every row ends with +0.
+        EXPECT_EQ(static_cast<float>(simple_distance(n - 1, n)), loaded_distance(r.pairs - 1));
+        EXPECT_EQ(static_cast<float>(simple_distance(1, n)), loaded_distance(n - 2));
+        for (std::int32_t a = 1; a < n; ++a) {
+            const float end = myItems.dist[pair_index(a, n + 1, n)];
+            ASSERT_TRUE(end == 0 && !std::signbit(end)) << n << " " << a;
+        }
     }
 }
 
@@ -73,9 +74,8 @@ TEST(DistanceFile, LayoutDoesNotMatter) {
         look_at_file_next();
         ASSERT_EQ(6, count_points(path).pairs) << text;
         ASSERT_EQ("", load_pairs(path, 6));
-        for (int i = 0; i < 6; ++i) EXPECT_EQ(static_cast<float>(i + 1), myItems.dist[i]) << text;
-        EXPECT_EQ(3, myItems.p1[5]);
-        EXPECT_EQ(4, myItems.p2[5]);
+        for (int i = 0; i < 6; ++i)
+            EXPECT_EQ(static_cast<float>(i + 1), loaded_distance(i)) << text;
     }
 }
 
@@ -87,9 +87,9 @@ TEST(DistanceFile, LoadsByPositionAndIgnoresWhatFollows) {
     write_file(path, "1 2 1\n1 3 2\n1 4 3\n9 9 4\n-5 0 5\n7 7 -6.5\nnot numbers at all");
     ASSERT_EQ(6, count_points(path).pairs);
     ASSERT_EQ("", load_pairs(path, 6));
-    EXPECT_EQ(9, myItems.p1[3]);
-    EXPECT_EQ(-5, myItems.p1[4]);
-    EXPECT_EQ(-6.5f, myItems.dist[5]);
+    EXPECT_EQ(4.0f, loaded_distance(3));
+    EXPECT_EQ(5.0f, loaded_distance(4));
+    EXPECT_EQ(-6.5f, loaded_distance(5));
 }
 
 TEST(DistanceFile, RefusesFilesItCannotUse) {
@@ -140,24 +140,24 @@ TEST(DistanceFile, SeesTheFileChangeBetweenCalls) {
     look_at_file_next();
     EXPECT_EQ("nr pontos: 5\n", count_points(path).printed);
     ASSERT_EQ("", load_pairs(path, 10));
-    EXPECT_EQ(2.5f, myItems.dist[9]);
+    EXPECT_EQ(2.5f, loaded_distance(9));
 
     // The same size and, most likely, the same stamps: only the bytes tell.
     write_file(path, distance_text(5, [](int, int) { return 7.5; }));
     look_at_file_next();
     ASSERT_EQ(10, count_points(path).pairs);
     ASSERT_EQ("", load_pairs(path, 10));
-    EXPECT_EQ(7.5f, myItems.dist[0]);
+    EXPECT_EQ(7.5f, loaded_distance(0));
 
     // The pairs come from the version that was counted, even when the file has changed
     // since: the change is seen by the next count.
     write_file(path, distance_text(6, [](int, int) { return 1.25; }));
     look_at_file_next();
     ASSERT_EQ("", load_pairs(path, 10));
-    EXPECT_EQ(7.5f, myItems.dist[9]);
+    EXPECT_EQ(7.5f, loaded_distance(9));
     EXPECT_EQ("nr pontos: 6\n", count_points(path).printed);
     ASSERT_EQ("", load_pairs(path, 15));
-    EXPECT_EQ(1.25f, myItems.dist[9]);
+    EXPECT_EQ(1.25f, loaded_distance(9));
 
     unlink(path.c_str());
     look_at_file_next();
@@ -217,6 +217,6 @@ TEST(DistanceFile, KeepsANumberThatEndsAtTheReadLimit) {
     }
     set_read_limit(8);
     ASSERT_EQ("", load_pairs(path, 1));
-    EXPECT_EQ(3.25f, myItems.dist[0]);
+    EXPECT_EQ(3.25f, loaded_distance(0));
     set_read_limit(0);
 }

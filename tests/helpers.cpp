@@ -1,6 +1,8 @@
 // Scratch files and a small fork/exec runner for the built program.
 #include "helpers.hpp"
 
+#include "data/distance_file.hpp"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/wait.h>
@@ -57,6 +59,13 @@ std::string distance_text(std::int32_t n, const std::function<double(int, int)>&
 
 double simple_distance(int i, int j) {
     return i * 0.5 + j * 0.25;
+}
+
+float loaded_distance(std::int64_t position) {
+    for (std::int32_t a = 1; a < max; position -= max - a, ++a)
+        if (position < max - a)
+            return myItems.dist[pair_index(a, a + 1 + static_cast<std::int32_t>(position), max)];
+    throw std::out_of_range("no such triple");
 }
 
 running_program start_program(const std::string& input_path, const std::string& err_path,

@@ -30,6 +30,13 @@ std::string distance_text(std::int32_t n, const std::function<double(int, int)>&
 // Distances that differ from pair to pair: i * 0.5 + j * 0.25.
 double simple_distance(int i, int j);
 
+// The distance that myItems holds for the position-th triple (from 0) of the version
+// last counted.
+float loaded_distance(std::int64_t position);
+
+// The prompt that starts every trace.
+inline const std::string prompt = "Introduza o nome do ficheiro: ";
+
 struct program_result {
     std::string out; // everything written to standard output
     std::string err; // everything written to standard error

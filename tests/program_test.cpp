@@ -20,10 +20,8 @@
 #include <vector>
 
 #include "helpers.hpp"
-#include "search/score.hpp"
 
 namespace {
-const std::string prompt = "Introduza o nome do ficheiro: ";
 const std::string no_access = "Erro no acesso ao ficheiro dos dados\n";
 } // namespace
 
@@ -69,6 +67,11 @@ TEST(Program, FailsLoudlyWhenOutputCannotBeWritten) {
 
 namespace {
 
+// The place, from 0, of the pair (a, b) among the triples of a file of n points.
+std::size_t file_position(int a, int b, int n) {
+    return static_cast<std::size_t>((a - 1) * n - a * (a - 1) / 2 + (b - a) - 1);
+}
+
 // Checks every whole iteration in `trace` (after the start-up count line): its score
 // must be the one recomputed with strtof from the version whose point count it printed.
 // Returns how many iterations of each version were checked.
@@ -93,7 +96,7 @@ std::map<int, int> check_scores(const std::string& trace,
         float sum = 0;
         for (std::size_t i = 0; i < points.size(); ++i)
             for (std::size_t j = i + 1; j < points.size(); ++j)
-                sum = dist[static_cast<std::size_t>(pair_index(points[i], points[j], n))] + sum;
+                sum = dist[file_position(points[i], points[j], n)] + sum;
         char score[400];
         std::snprintf(score, sizeof score, "%f", sum / static_cast<float>(points.size()));
         const std::string tail = result.substr(result.rfind(' ') + 1);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
+#include <streambuf>
 
 #include "data/distance_file.hpp"
 #include "helpers.hpp"
@@ -17,11 +18,17 @@ int c_rand() {
     return std::rand();
 }
 
-std::string program_trace(const std::string& path, std::int32_t iterations, unsigned seed) {
+// The program's trace with `workers` worker threads, from rand() itself (as another C
+// library would give it) or from the reproduced generator.
+std::string program_trace(const std::string& path, std::int32_t iterations, unsigned seed,
+                          int workers, bool reproduced) {
     std::srand(seed);
+    set_worker_count(workers);
     std::istringstream in(path + "\n");
     std::ostringstream out, err;
-    EXPECT_EQ(0, run_search(in, out, err, iterations, c_rand));
+    EXPECT_EQ(0, run_search(in, out, err, iterations,
+                            reproduced ? rand_stream(seed) : stream_of(c_rand)));
+    set_worker_count(-1);
     return out.str();
 }
 
@@ -42,15 +49,26 @@ double mixed_distance(int i, int j) {
     return ((i * 7919 + j * 104729) % 20001 - 10000) / 997.0;
 }
 
+void expect_same_text(const std::string& want, const std::string& got, const std::string& what) {
+    ASSERT_EQ(want.size(), got.size()) << what;
+    ASSERT_TRUE(want == got) << what << ": first difference at byte "
+                             << std::mismatch(want.begin(), want.end(), got.begin()).first -
+                                    want.begin();
+}
+
+// With no worker, one, and three; from rand() and from the reproduced generator.
 void expect_same_traces(const std::string& path, std::int32_t iterations) {
     look_at_file_next(); // the same name may have held other text a moment ago
-    for (unsigned seed : {1u, 20261208u, 4294967295u}) {
+    const struct {
+        int workers;
+        bool reproduced;
+    } ways[] = {{0, false}, {1, true}, {3, false}, {3, true}};
+    for (unsigned seed : {1U, 20261208U, 4294967295U}) {
         const std::string want = reference_trace(path, iterations, seed);
-        const std::string got = program_trace(path, iterations, seed);
-        ASSERT_EQ(want.size(), got.size()) << path << " seed " << seed;
-        ASSERT_TRUE(want == got) << path << " seed " << seed << " first difference at byte "
-                                 << std::mismatch(want.begin(), want.end(), got.begin()).first -
-                                        want.begin();
+        for (const auto& way : ways)
+            expect_same_text(
+                want, program_trace(path, iterations, seed, way.workers, way.reproduced),
+                path + " seed " + std::to_string(seed) + " workers " + std::to_string(way.workers));
     }
 }
 
@@ -61,7 +79,7 @@ TEST(Reference, TracesAreIdenticalAcrossSizes) {
     const struct {
         int points;
         std::int32_t iterations;
-    } cases[] = {{2, 300}, {3, 300}, {4, 300}, {20, 1000}, {141, 60}, {300, 6}};
+    } cases[] = {{2, 300}, {3, 300}, {4, 300}, {20, 3000}, {141, 200}, {300, 6}, {1000, 3}};
     for (const auto& c : cases) {
         const std::string path = dir.file("n" + std::to_string(c.points));
         write_file(path, distance_text(c.points, mixed_distance));
@@ -84,4 +102,80 @@ TEST(Reference, TracesAreIdenticalAcrossLayouts) {
     expect_same_traces(dir.file("line"), 300);
     write_file(dir.file("data"), read_file(DATA_DIR "/twenty.txt"));
     expect_same_traces(dir.file("data"), 1000);
+}
+
+namespace {
+
+// Counts the calls of the C library's rand(), and removes the file at one of them.
+std::string doomed_file;
+long calls_left = 0;
+int rand_then_remove() {
+    if (--calls_left == 0) {
+        std::remove(doomed_file.c_str());
+        look_at_file_next();
+    }
+    return std::rand();
+}
+
+// A stream buffer that takes `room` bytes, then fails every write.
+struct full_after : std::streambuf {
+    std::string taken;
+    std::size_t room;
+    explicit full_after(std::size_t r) : room(r) {}
+    std::streamsize xsputn(const char* s, std::streamsize n) override {
+        const auto size = static_cast<std::size_t>(n);
+        if (taken.size() + size > room) return 0;
+        taken.append(s, size);
+        return n;
+    }
+    int_type overflow(int_type c) override {
+        if (taken.size() >= room) return traits_type::eof();
+        taken += static_cast<char>(c);
+        return c;
+    }
+};
+
+} // namespace
+
+TEST(Reference, ErrorsMidRunEndTheTraceWhereTheyHappenWithAnyWorkers) {
+    scratch_dir dir;
+    doomed_file = dir.file("data");
+    const std::string text = distance_text(20, mixed_distance);
+    write_file(doomed_file, text);
+    look_at_file_next();
+    const std::string whole = reference_trace(doomed_file, 30'000, 5);
+    for (int workers : {0, 1, 3}) {
+        set_worker_count(workers);
+        // The file removed while iteration j draws: iterations 0 to j, then the error line.
+        write_file(doomed_file, text);
+        look_at_file_next();
+        std::srand(5);
+        calls_left = 60'000;
+        std::istringstream in(doomed_file + "\n");
+        std::ostringstream out, err;
+        EXPECT_EQ(1, run_search(in, out, err, 30'000, stream_of(rand_then_remove)));
+        const std::string got = out.str();
+        const std::string error_line = "Erro no acesso ao ficheiro dos dados\n";
+        ASSERT_GT(got.size(), 200'000U) << "the file went away in the middle of the run";
+        const std::string body = got.substr(0, got.size() - error_line.size());
+        EXPECT_EQ(error_line, got.substr(body.size()));
+        expect_same_text(whole.substr(0, body.size()), body,
+                         "file error, workers " + std::to_string(workers));
+        EXPECT_EQ(0U, whole.compare(body.size(), 10, "nr pontos:")) << "whole iterations only";
+        EXPECT_EQ("", err.str());
+
+        // Output that fails after 300 kB: what was taken is the trace's start, and the
+        // failure is reported.
+        write_file(doomed_file, text);
+        look_at_file_next();
+        full_after sink(300'000);
+        std::ostream failing(&sink);
+        std::istringstream name(doomed_file + "\n");
+        std::srand(5);
+        EXPECT_EQ(1, run_search(name, failing, err, 30'000, stream_of(c_rand)));
+        EXPECT_EQ("Erro na escrita dos resultados\n", err.str());
+        EXPECT_GT(sink.taken.size(), 200'000U);
+        EXPECT_EQ(whole.substr(0, sink.taken.size()), sink.taken);
+    }
+    set_worker_count(-1);
 }

@@ -19,14 +19,13 @@ struct run_result {
     std::string err;
 };
 
-run_result run(const std::string& input, std::int32_t iterations, random_source rnd) {
+run_result run(const std::string& input, std::int32_t iterations, random_stream rnd) {
     std::istringstream in(input);
     std::ostringstream out, err;
     int status = run_search(in, out, err, iterations, rnd);
     return {status, out.str(), err.str()};
 }
 
-const std::string prompt = "Introduza o nome do ficheiro: ";
 const std::string no_access = "Erro no acesso ao ficheiro dos dados\n";
 
 } // namespace
@@ -41,14 +40,14 @@ TEST(Run, ReadsTheWholeFirstLineAsTheName) {
     for (const std::string& input :
          {dir.file("a") + "\n", dir.file("a") + "\r\n", dir.file("a"),
           dir.file("a") + "\nsecond line\n", dir.file("with space") + "\n", dir.file(long_name)}) {
-        run_result r = run(input, 0, never_called);
+        run_result r = run(input, 0, stream_of(never_called));
         EXPECT_EQ(0, r.status) << input;
         EXPECT_EQ(empty_run, r.out) << input;
         EXPECT_EQ("", r.err);
     }
     // A name is not trimmed: a trailing space or a lone carriage return is part of it.
     for (const std::string& input : {dir.file("a") + " \n", dir.file("a") + "\r", std::string()}) {
-        run_result r = run(input, 0, never_called);
+        run_result r = run(input, 0, stream_of(never_called));
         EXPECT_EQ(1, r.status) << input;
         EXPECT_EQ(prompt + no_access, r.out) << input;
     }

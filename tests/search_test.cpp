@@ -2,6 +2,7 @@
 // scripted random numbers and against an independent reading of long seeded runs.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -41,13 +42,17 @@ run_result run(const std::string& path, std::int32_t iterations, std::vector<int
     next_number = 0;
     std::istringstream in(path + "\n");
     std::ostringstream out, err;
-    int status = run_search(in, out, err, iterations, scripted);
+    int status = run_search(in, out, err, iterations, stream_of(scripted));
     on_call = nullptr;
     EXPECT_EQ("", err.str());
     return {status, out.str()};
 }
 
-const std::string prompt = "Introduza o nome do ficheiro: ";
+// The place, from 0, of the pair (a, b) among the triples of a file of n points.
+std::size_t file_position(int a, int b, int n) {
+    return static_cast<std::size_t>((a - 1) * n - a * (a - 1) / 2 + (b - a) - 1);
+}
+
 const std::string example = "1 2 1.0\n1 3 2.0\n1 4 3.0\n2 3 4.0\n2 4 5.0\n3 4 6.0\n";
 
 std::string printf_score(float score) {
@@ -238,10 +243,9 @@ std::map<std::pair<int, int>, float> random_file(const std::string& path, int n,
 }
 
 std::string seeded_run(const std::string& path, std::int32_t iterations, unsigned seed) {
-    std::srand(seed);
     std::istringstream in(path + "\n");
     std::ostringstream out, err;
-    EXPECT_EQ(0, run_search(in, out, err, iterations, [] { return std::rand(); }));
+    EXPECT_EQ(0, run_search(in, out, err, iterations, rand_stream(seed)));
     return out.str();
 }
 
@@ -269,10 +273,56 @@ TEST(Search, LargeSubsetsNeedMoreAttemptsThanTheListsHold) {
     }
 }
 
-TEST(Search, PairIndexFollowsTheFileOrder) {
+TEST(Search, PairIndexFollowsTheFileOrderWithAnEndToEachRow) {
     for (int n : {2, 3, 7, 2000}) {
-        int index = 0;
+        std::int64_t index = 0;
         for (int a = 1; a < n; ++a)
-            for (int b = a + 1; b <= n; ++b) ASSERT_EQ(index++, pair_index(a, b, n)) << a << b;
+            for (int b = a + 1; b <= n + 1; ++b) ASSERT_EQ(index++, pair_index(a, b, n)) << a << b;
+    }
+}
+
+TEST(Search, SubsetsScoredSideBySideKeepTheirOwnSums) {
+    // Six points whose pairs hold -0, both infinities and NaNs of both signs; every
+    // subset is scored in one call, so chains of different lengths run side by side
+    // and the shorter ones run past their rows' ends.
+    const char* values[] = {"-0", "inf",  "-inf",  "nan", "1.5",  "-0", "-nan", "2",
+                            "-0", "1e30", "-1e30", "-0",  "0.25", "-0", "3"};
+    std::string text;
+    int v = 0;
+    for (int i = 1; i < 6; ++i)
+        for (int j = i + 1; j <= 6; ++j)
+            text += std::to_string(i) + " " + std::to_string(j) + " " + values[v++] + "\n";
+    file_error why;
+    ASSERT_EQ(15, init_dados_from_text(text, why));
+    std::vector<std::vector<std::int32_t>> subsets;
+    for (int mask = 0; mask < 64; ++mask) {
+        std::vector<std::int32_t> s;
+        for (int p = 1; p <= 6; ++p)
+            if ((mask >> (p - 1)) & 1) s.push_back(p);
+        if (s.size() >= 2) subsets.push_back(s);
+    }
+    std::vector<subset_ref> refs;
+    for (const auto& s : subsets) refs.push_back({s.data(), static_cast<std::int32_t>(s.size())});
+    std::vector<float> scores(refs.size());
+    dist_med(refs.data(), static_cast<int>(refs.size()), 6, scores.data());
+
+    for (std::size_t s = 0; s < subsets.size(); ++s) {
+        const auto& points = subsets[s];
+        float sum = 0;
+        bool nans_met = false;
+        for (std::size_t i = 0; i < points.size(); ++i)
+            for (std::size_t j = i + 1; j < points.size(); ++j) {
+                const float d =
+                    std::strtof(values[file_position(points[i], points[j], 6)], nullptr);
+                nans_met = nans_met || (std::isnan(d) && std::isnan(sum));
+                sum = d + sum;
+            }
+        const float want = sum / static_cast<float>(points.size());
+        if (nans_met) { // which of two NaNs survives is the machine's choice of operand order
+            EXPECT_TRUE(std::isnan(scores[s])) << s;
+        } else {
+            EXPECT_EQ(std::bit_cast<std::uint32_t>(want), std::bit_cast<std::uint32_t>(scores[s]))
+                << "subset " << s << ": " << want << " against " << scores[s];
+        }
     }
 }

@@ -33,6 +33,7 @@ namespace {
 constexpr std::size_t default_read_limit = std::size_t{256} << 20;
 // A file is looked at again once this much run time has passed since the last look.
 constexpr std::int64_t look_interval_ns = 500'000;
+constexpr int clock_stride = 8;
 // File systems stamp a change with a coarse clock, so a change made just after a read may
 // keep the stamps of the version read. Stamps seen unchanged for this long on our own
 // clock settle a version; until then every look compares the bytes as well.
@@ -51,13 +52,6 @@ struct file_stamps {
     timespec ctime;
 };
 
-// Why a file cannot be used; `detail` is the point count or the 1-based triple number.
-enum class problem { none, access, too_few, too_many, triple };
-struct outcome {
-    problem what = problem::none;
-    std::int64_t detail = 0;
-};
-
 // Everything known about the distance file; written only by this file's functions.
 struct file_cache {
     std::string path;            // the name this cache belongs to ("": none yet)
@@ -67,11 +61,12 @@ struct file_cache {
     std::int64_t first_seen = 0; // clock when those stamps were first seen
     bool settled = false;        // stamps unchanged for settle_ns: the bytes need no check
     std::vector<char> text;      // the version's bytes as read
-    outcome parsed;              // what parsing `text` gave
+    file_error parsed;           // what parsing `text` gave
     std::size_t parsed_to = 0;   // offset in `text` just after the last triple loaded
     std::int64_t loaded = 0;     // triples of `text` held in myItems[0..loaded)
     std::int32_t points = 0;     // N of this version, when usable
     std::int64_t last_look = 0;  // clock at the last look
+    int calls_unclocked = 0;     // calls since the clock was last read
     bool look_now = false;       // the next call looks, whatever the time
     std::int64_t parses = 0;     // versions parsed so far, for tests
     std::size_t read_limit = default_read_limit;
@@ -85,9 +80,17 @@ std::int64_t steady_ns() {
         .count();
 }
 
-file_clock clock_now = steady_ns; // the clock that times looks and waits
+file_clock clock_now = steady_ns; // the clock that times looks and waits; set by tests
+void (*table_guard)() = nullptr;  // called before myItems is rewritten; set by the run
 
 // ------------------------------------------------------------------ parsing
+
+// One triple of the file, fields in file order.
+struct item {
+    std::int32_t p1; // first point number
+    std::int32_t p2; // second point number
+    float dist;      // distance between them
+};
 
 enum class triple_read {
     ok,       // the whole triple was read
@@ -111,23 +114,35 @@ triple_read read_triple(const char*& p, const char* end, item& it) {
     return triple_read::ok;
 }
 
-// Puts one triple in its place in the pair table.
-void store(std::int64_t i, const item& it) {
-    myItems.p1[i] = it.p1;
-    myItems.p2[i] = it.p2;
-    myItems.dist[i] = it.dist;
+// Loads the P = n(n-1)/2 triples of the text into myItems, each row followed by its +0.0
+// end; fails at the first triple missing or malformed.
+file_error load_pairs(std::int32_t n) {
+    const char* p = cache.text.data();
+    const char* end = p + cache.text.size();
+    float* dist = myItems.dist;
+    std::int64_t read = 0;
+    std::int64_t at = 0;
+    for (std::int32_t a = 1; a < n; ++a) {
+        for (std::int32_t b = a + 1; b <= n; ++b, ++read) {
+            item it{};
+            if (read_triple(p, end, it) != triple_read::ok) return {file_problem::triple, read + 1};
+            dist[at++] = it.dist;
+        }
+        dist[at++] = +0.0F;
+    }
+    cache.parsed_to = static_cast<std::size_t>(p - cache.text.data());
+    cache.loaded = read;
+    return {};
 }
 
-// Loads triples into myItems until `count` are held; fails at the first one missing.
-outcome load_up_to(std::int64_t count) {
-    if (count > max_pairs) return {problem::triple, max_pairs + 1};
+// Checks that the text holds `count` readable triples in all. Those past the loaded ones
+// are only read: nothing ever looks at a pair past the file's own P.
+file_error check_more(std::int64_t count) {
     const char* p = cache.text.data() + cache.parsed_to;
     const char* end = cache.text.data() + cache.text.size();
-    for (; cache.loaded < count; ++cache.loaded) {
+    for (std::int64_t t = cache.loaded; t < count; ++t) {
         item it{};
-        if (read_triple(p, end, it) != triple_read::ok) return {problem::triple, cache.loaded + 1};
-        store(cache.loaded, it);
-        cache.parsed_to = static_cast<std::size_t>(p - cache.text.data());
+        if (read_triple(p, end, it) != triple_read::ok) return {file_problem::triple, t + 1};
     }
     return {};
 }
@@ -136,7 +151,8 @@ outcome load_up_to(std::int64_t count) {
 // P = N(N-1)/2 triples. The run ends at the first triple that does not start with a 1,
 // which counts as one more point, or where the text stops offering triples (its end, or
 // a first field that is not a number); a triple of point 1 that breaks off is malformed.
-outcome parse_version() {
+// myItems is rewritten only once whoever reads it has been told (the table guard).
+file_error parse_version() {
     cache.parsed_to = 0;
     cache.loaded = 0;
     const char* p = cache.text.data();
@@ -145,21 +161,16 @@ outcome parse_version() {
     for (;;) {
         item it{};
         triple_read r = read_triple(p, end, it);
-        if (r == triple_read::bad && it.p1 == 1) return {problem::triple, run + 1};
-        if (r != triple_read::ok) break;
-        if (run < max_pairs) {
-            store(run, it);
-            cache.loaded = run + 1;
-            cache.parsed_to = static_cast<std::size_t>(p - cache.text.data());
-        }
-        if (it.p1 != 1) break;
+        if (r == triple_read::bad && it.p1 == 1) return {file_problem::triple, run + 1};
+        if (r != triple_read::ok || it.p1 != 1) break;
         ++run;
     }
-    std::int64_t n = run + 1;
-    if (n < 2) return {problem::too_few, n};
-    if (n > max_points) return {problem::too_many, n};
-    const outcome o = load_up_to(n * (n - 1) / 2);
-    if (o.what == problem::none) cache.points = static_cast<std::int32_t>(n);
+    const std::int64_t n = run + 1;
+    if (n < 2) return {file_problem::too_few, n};
+    if (n > max_points) return {file_problem::too_many, n};
+    if (table_guard != nullptr) table_guard();
+    const file_error o = load_pairs(static_cast<std::int32_t>(n));
+    if (o.what == file_problem::none) cache.points = static_cast<std::int32_t>(n);
     return o;
 }
 
@@ -228,20 +239,20 @@ bool holds_text(int fd, const std::vector<char>& text) {
 // reads and parses it again. Returns what the version now held gives. A file that cannot
 // be opened, is not a regular file (a directory, a pipe, a device cannot be read again
 // from its start) or cannot be read is an access problem, and nothing is held then.
-outcome look(const std::string& path) {
+file_error look(const std::string& path) {
     cache.look_now = false;
     const std::int64_t now = clock_now();
     cache.last_look = now;
     if (path.find('\0') != std::string::npos) {
         cache.held = false;
-        return {problem::access, 0};
+        return {file_problem::access, 0};
     }
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     struct stat st {};
     if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         if (fd >= 0) ::close(fd);
         cache.held = false;
-        return {problem::access, 0};
+        return {file_problem::access, 0};
     }
     const file_stamps seen{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
     const bool same = cache.held && cache.path == path && same_stamps(seen, cache.stamps);
@@ -261,27 +272,32 @@ outcome look(const std::string& path) {
     cache.held = false;
     const bool read = read_all(fd, st.st_size, cache.text);
     ::close(fd);
-    if (!read) return {problem::access, 0};
+    if (!read) return {file_problem::access, 0};
     cache.held = true;
     ++cache.parses;
     cache.parsed = parse_version();
     return cache.parsed;
 }
 
-// Returns whether a look is due: the interval has passed, or nothing usable is held.
+// Returns whether a look is due: the interval has passed, or nothing usable is held. The
+// clock is read at every clock_stride-th call only, since reading it costs as much as a
+// short iteration.
 bool look_due(const std::string& path) {
-    if (cache.look_now || !cache.held || cache.path != path || cache.parsed.what != problem::none)
+    if (cache.look_now || !cache.held || cache.path != path ||
+        cache.parsed.what != file_problem::none)
         return true;
+    if (++cache.calls_unclocked < clock_stride) return false;
+    cache.calls_unclocked = 0;
     return clock_now() - cache.last_look >= look_interval_ns;
 }
 
 // A version that cannot be used, seen during a run: looks again every poll_ms until the
 // file is usable, or cannot be opened, or its stamps have stood still for give_up_ns;
 // returns what the last look gave.
-outcome wait_for_usable(const std::string& path, outcome o) {
+file_error wait_for_usable(const std::string& path, file_error o) {
     file_stamps stamps = cache.stamps;
     std::int64_t changed = clock_now();
-    while (o.what != problem::none && o.what != problem::access) {
+    while (o.what != file_problem::none && o.what != file_problem::access) {
         std::this_thread::sleep_for(std::chrono::milliseconds(poll_ms));
         const std::int64_t parses = cache.parses;
         o = look(path);
@@ -297,80 +313,47 @@ outcome wait_for_usable(const std::string& path, outcome o) {
 
 // Brings the cache up to date with the file, when a look is due, and returns what the
 // version held gives. During a run, an unusable version is waited on.
-outcome refresh(const std::string& path) {
+file_error refresh(const std::string& path) {
     if (!look_due(path)) return {};
     const bool running = cache.served && cache.path == path;
-    outcome o = look(path);
-    if (running && o.what != problem::none) o = wait_for_usable(path, o);
+    file_error o = look(path);
+    if (running && o.what != file_problem::none) o = wait_for_usable(path, o);
     return o;
-}
-
-// Prints the line that explains `o`.
-void report(const outcome& o, trace& out) {
-    switch (o.what) {
-    case problem::none:
-        return;
-    case problem::access:
-        trace_text(out, "Erro no acesso ao ficheiro dos dados\n");
-        return;
-    case problem::too_few:
-        trace_text(out, "Erro no ficheiro dos dados: sao precisos pelo menos 2 pontos\n");
-        return;
-    case problem::too_many:
-        trace_text(out, "Erro no ficheiro dos dados: ");
-        trace_int(out, o.detail);
-        trace_text(out, " pontos excedem o maximo de 2000\n");
-        return;
-    case problem::triple:
-        trace_text(out, "Erro no ficheiro dos dados: triplo ");
-        trace_int(out, o.detail);
-        trace_text(out, " em falta ou mal formado\n");
-        return;
-    }
-}
-
-// Prints the count line for a usable version and returns P, or prints why it is not.
-std::int64_t report_count(const outcome& o, trace& out) {
-    if (o.what != problem::none) {
-        report(o, out);
-        return -1;
-    }
-    max = cache.points;
-    trace_text(out, "nr pontos: ");
-    trace_int(out, max);
-    trace_text(out, "\n");
-    return static_cast<std::int64_t>(max) * (max - 1) / 2;
 }
 
 } // namespace
 
 // ------------------------------------------------------------------ operations
 
-std::int64_t init_dados(const std::string& path, trace& out) {
-    const outcome o = refresh(path);
-    if (o.what == problem::none) cache.served = true;
-    return report_count(o, out);
+std::int64_t init_dados(const std::string& path, file_error& why) {
+    why = refresh(path);
+    if (why.what != file_problem::none) return -1;
+    cache.served = true;
+    max = cache.points;
+    return static_cast<std::int64_t>(max) * (max - 1) / 2;
 }
 
-std::int64_t init_dados_from_text(std::string_view text, trace& out) {
+std::int64_t init_dados_from_text(std::string_view text, file_error& why) {
     cache.text.assign(text.begin(), text.end());
     cache.path.clear(); // the next init_dados reads its file afresh
     cache.held = false;
     cache.served = false;
-    cache.parsed = parse_version();
-    return report_count(cache.parsed, out);
+    why = cache.parsed = parse_version();
+    if (why.what != file_problem::none) return -1;
+    max = cache.points;
+    return static_cast<std::int64_t>(max) * (max - 1) / 2;
 }
 
-bool guardaEstrutura(const std::string& path, std::int32_t count, trace& out) {
+bool guardaEstrutura(const std::string& path, std::int32_t count, file_error& why) {
     // The pairs come from the version that init_dados counted; the file is looked at
     // only when nothing usable of this name is held.
-    outcome o = cache.held && cache.path == path ? cache.parsed : refresh(path);
-    if (o.what == problem::none && count > cache.loaded) o = load_up_to(count);
-    if (o.what != problem::none) {
-        report(o, out);
-        return false;
-    }
-    return true;
+    why = cache.held && cache.path == path ? cache.parsed : refresh(path);
+    if (why.what == file_problem::none && count > cache.loaded) why = check_more(count);
+    return why.what == file_problem::none;
+}
+
+void set_table_guard(void (*before_rewrite)()) {
+    table_guard = before_rewrite;
 }
 
 // ------------------------------------------------------------------ test seams

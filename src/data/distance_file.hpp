@@ -8,52 +8,61 @@
 #include <string>
 #include <string_view>
 
-#include "trace.hpp"
-
-// One pair of the distance file, fields in file order.
-struct item {
-    std::int32_t p1; // first point number
-    std::int32_t p2; // second point number
-    float dist;      // distance between them
-};
-
 // The iteration lists hold at most this many points, so no larger file can be searched.
 inline constexpr std::int32_t max_points = 2000;
 inline constexpr std::int32_t max_pairs = max_points * (max_points - 1) / 2;
 
-// The pairs of the distance file in file order, a column per field: entry i of each
-// column comes from the i-th triple, from 0. Field by field, so that the distances, all
-// that the score reads, lie next to each other.
+// The distances of the file's pairs, row by row: the pairs (a, a+1) .. (a, N) of each
+// point a, in file order, then one +0.0 that ends the row, so that a sum can run past a
+// row's end without changing. Only the distances are kept: nothing reads the point
+// numbers of a triple once the count is known.
 struct pair_table {
-    std::int32_t p1[max_pairs];
-    std::int32_t p2[max_pairs];
-    float dist[max_pairs];
+    float dist[max_pairs + max_points];
 };
+
+// Returns the place in the pair table of the pair (a, b), 1 <= a < b <= n + 1, for a file
+// of n points; b = n + 1 is the end of a's row.
+inline std::int64_t pair_index(std::int32_t a, std::int32_t b, std::int32_t n) {
+    // Before a's row come the rows of every point t < a, of n - t pairs and an end each.
+    const std::int64_t before =
+        static_cast<std::int64_t>(a - 1) * (n + 1) - static_cast<std::int64_t>(a) * (a - 1) / 2;
+    return before + (b - a - 1);
+}
 
 // Number of points N in the distance file; written by every init_dados.
 extern std::int32_t max;
-// The file's pairs; the first P entries are current after guardaEstrutura.
+// The file's pairs; those of the version last counted by init_dados.
 extern pair_table myItems;
 
-// Counts the points of the file named `path`, stores N in `max`, prints "nr pontos: N"
-// and returns the pair count P = N(N-1)/2. When the file cannot be used (unreadable,
-// fewer than 2 or more than 2000 points, or a missing or malformed triple among its
-// first P) it prints the one line that says why instead and returns -1.
+// Why a distance file cannot be used; `detail` is the point count (too_few, too_many) or
+// the 1-based number of the triple that is missing or malformed (triple).
+enum class file_problem { none, access, too_few, too_many, triple };
+struct file_error {
+    file_problem what = file_problem::none;
+    std::int64_t detail = 0;
+};
+
+// Counts the points of the file named `path`, stores N in `max`, makes its pairs current
+// in myItems and returns the pair count P = N(N-1)/2. When the file cannot be used
+// (unreadable, fewer than 2 or more than 2000 points, or a missing or malformed triple
+// among its first P) it returns -1 and says why in `why`.
 // The file is looked at again when half a millisecond has passed since the last look.
 // Once a usable version has been counted, a version that cannot be used is taken for a
 // write in progress: the call waits, looking every few milliseconds, until the file is
 // usable again or has not changed for a second; a file that cannot be opened ends it.
-std::int64_t init_dados(const std::string& path, trace& out);
+std::int64_t init_dados(const std::string& path, file_error& why);
 
-// Reads `text` as init_dados reads the content of a file, and prints and returns the same;
-// the pairs of usable text are in myItems. For tests and fuzzing.
-std::int64_t init_dados_from_text(std::string_view text, trace& out);
+// Reads `text` as init_dados reads the content of a file, and returns the same. For tests
+// and fuzzing.
+std::int64_t init_dados_from_text(std::string_view text, file_error& why);
 
-// Makes the first `count` triples of the file named `path` current in `myItems`
-// (count <= max_pairs), from the version that the last init_dados counted. Returns false
-// after printing why when the file cannot be used or that version holds fewer than
-// `count` readable triples.
-bool guardaEstrutura(const std::string& path, std::int32_t count, trace& out);
+// Confirms that the version last counted by init_dados holds `count` readable triples
+// (all of them in myItems when count <= P); false, with the reason in `why`, when not.
+bool guardaEstrutura(const std::string& path, std::int32_t count, file_error& why);
+
+// Sets the function called, on the thread that calls init_dados, just before myItems is
+// rewritten with a new version; it must return only when nothing reads myItems any more.
+void set_table_guard(void (*before_rewrite)());
 
 // ------------------------------------------------------------------ for tests
 

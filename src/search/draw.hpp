@@ -1,18 +1,25 @@
 // Subset drawing: how many points an iteration takes and which, by rejection sampling
-// with the iteration's random source.
+// with the run's random numbers.
 #pragma once
 
 #include <cstdint>
 
-#include "search/iteration.hpp"
-#include "trace.hpp"
+#include "data/distance_file.hpp"
+#include "search/random.hpp"
 
-// Returns a + (rnd() mod (b - a + 1)), a number from a to b (a <= b); one call of rnd.
-std::int32_t give_rand(std::int32_t a, std::int32_t b, random_source rnd);
+// Which points the iteration being drawn has taken; owned by the drawing thread.
+struct draw_state {
+    // taken[v] == stamp: point v is taken in this iteration. Stamps change with every
+    // iteration, so nothing needs clearing between them.
+    std::uint32_t taken[max_points + 2] = {};
+    std::uint32_t stamp = 0;
+};
 
-// Draws the subset of one iteration among the points 1 to `n` (2 <= n <= list_size):
-// K = give_rand(2, n), then one rnd() per attempt, value = rnd() mod (n + 1) + 1, keeping
-// each value not yet chosen (n + 1 is never a point). Prints an empty line, the points in
-// draw order, their count and the points sorted. On return `it.chosen[0..K)` is sorted
-// ascending, and `it.size`, `it.chosen_count` and `it.subset_pairs` are set.
-void draw_subset(iteration& it, std::int32_t n, random_source rnd, trace& out);
+// Returns a + (rnd mod (b - a + 1)), a number from a to b (a <= b); one value of rnd.
+std::int32_t give_rand(std::int32_t a, std::int32_t b, random_stream& rnd);
+
+// Draws the subset of one iteration among the points 1 to `n` (2 <= n <= max_points):
+// K = give_rand(2, n), then one value per attempt, point = value mod (n + 1) + 1, keeping
+// each point not yet taken (n + 1 is never a point). Writes the K points to `chosen` in
+// the order in which each was first drawn, and returns K.
+std::int32_t draw_subset(draw_state& d, std::int32_t n, random_stream& rnd, std::int32_t* chosen);

@@ -1,126 +1,126 @@
 // Subset scoring. Each score is one chain of float additions in a fixed order, which the
 // build forbids reordering or contracting, since the printed decimals depend on the order.
 // One chain is bound by the latency of an addition; the chains of several subsets are
-// independent, so they are run side by side, each still in its own order.
+// independent, so up to eight run side by side, each still in its own order, summing
+// straight from the pair table.
 #include "search/score.hpp"
 
 #include <algorithm>
-
-float mySol[score_batch][max_pairs] = {};
-
-std::int32_t pair_index(std::int32_t a, std::int32_t b, std::int32_t n) {
-    // Before point a's pairs come the n - t pairs of every point t < a.
-    return (a - 1) * n - a * (a - 1) / 2 + (b - a) - 1;
-}
-
-void extract_pairs(const iteration& it, std::int32_t n, float* into, trace& out) {
-    const std::int32_t k = it.size;
-    const std::int32_t* c = it.chosen;
-    const float* dist = myItems.dist;
-    // The pairs of point a are consecutive: (a, b) sits at row(a) + b.
-    auto row = [n](std::int32_t a) { return pair_index(a, a + 1, n) - (a + 1); };
-    // Rows four at a time: one pass over the points they share, so that a row's end,
-    // which no predictor can guess, comes once for four rows.
-    float* next = into;
-    std::int32_t i = 0;
-    for (; i + 4 <= k; i += 4) {
-        const std::int32_t r0 = row(c[i]), r1 = row(c[i + 1]), r2 = row(c[i + 2]),
-                           r3 = row(c[i + 3]);
-        float* o0 = next;             // row i: points i+1 .. k-1
-        float* o1 = o0 + (k - 1 - i); // row i+1: points i+2 .. k-1
-        float* o2 = o1 + (k - 2 - i);
-        float* o3 = o2 + (k - 3 - i);
-        next = o3 + (k - 4 - i);
-        o0[0] = dist[r0 + c[i + 1]];
-        o0[1] = dist[r0 + c[i + 2]];
-        o0[2] = dist[r0 + c[i + 3]];
-        o1[0] = dist[r1 + c[i + 2]];
-        o1[1] = dist[r1 + c[i + 3]];
-        o2[0] = dist[r2 + c[i + 3]];
-        o0 += 3;
-        o1 += 2;
-        o2 += 1;
-        for (std::int32_t j = i + 4; j < k; ++j) {
-            const std::int32_t b = c[j];
-            *o0++ = dist[r0 + b];
-            *o1++ = dist[r1 + b];
-            *o2++ = dist[r2 + b];
-            *o3++ = dist[r3 + b];
-        }
-    }
-    for (; i < k; ++i) {
-        const std::int32_t r = row(c[i]);
-        for (std::int32_t j = i + 1; j < k; ++j) *next++ = dist[r + c[j]];
-    }
-    trace_int(out, it.size);
-    trace_text(out, " - ");
-    trace_int(out, it.subset_pairs);
-    trace_text(out, " \n");
-}
+#include <numeric>
+#include <vector>
 
 namespace {
 
-// Runs the chains of `row[0..C)` from element `from` to `to`, each adding its elements
-// one by one into its own sum; the chains are independent, so their additions overlap.
+constexpr int side_by_side = 8;
+
+// Adds, for every chain c < C, the distances dist[base[c] + row[c][j]] for j in
+// [from, to) one by one to sum[c]. The chains are independent, so their additions overlap.
 template <int C>
-void run_chains(const float* const* row, float* sum, std::int32_t from, std::int32_t to) {
+void run_chains(const std::int32_t* const* row, const std::int64_t* base, float* sum,
+                std::int32_t from, std::int32_t to) {
+    const float* dist = myItems.dist;
     float s[C];
     for (int c = 0; c < C; ++c) s[c] = sum[c];
-    for (std::int32_t i = from; i < to; ++i) {
+    for (std::int32_t j = from; j < to; ++j) {
 #pragma GCC unroll 8
-        for (int c = 0; c < C; ++c) s[c] = row[c][i] + s[c];
+        for (int c = 0; c < C; ++c) s[c] = dist[base[c] + row[c][j]] + s[c];
     }
     for (int c = 0; c < C; ++c) sum[c] = s[c];
 }
 
 // run_chains for a count of chains known only at run time.
-void run_some_chains(int count, const float* const* row, float* sum, std::int32_t from,
-                     std::int32_t to) {
+void run_some_chains(int count, const std::int32_t* const* row, const std::int64_t* base,
+                     float* sum, std::int32_t from, std::int32_t to) {
     switch (count) {
     case 1:
-        return run_chains<1>(row, sum, from, to);
+        return run_chains<1>(row, base, sum, from, to);
     case 2:
-        return run_chains<2>(row, sum, from, to);
+        return run_chains<2>(row, base, sum, from, to);
     case 3:
-        return run_chains<3>(row, sum, from, to);
+        return run_chains<3>(row, base, sum, from, to);
     case 4:
-        return run_chains<4>(row, sum, from, to);
+        return run_chains<4>(row, base, sum, from, to);
     case 5:
-        return run_chains<5>(row, sum, from, to);
+        return run_chains<5>(row, base, sum, from, to);
     case 6:
-        return run_chains<6>(row, sum, from, to);
+        return run_chains<6>(row, base, sum, from, to);
     case 7:
-        return run_chains<7>(row, sum, from, to);
+        return run_chains<7>(row, base, sum, from, to);
     case 8:
-        return run_chains<8>(row, sum, from, to);
+        return run_chains<8>(row, base, sum, from, to);
     default:
         return;
     }
 }
 
+// Scores up to side_by_side subsets, given in ascending order of size. Row i of every
+// subset still going runs to the largest subset's end: a subset's list is padded with the
+// point n + 1, whose pair ends the row with +0.0. A sum that starts at +0 is never -0,
+// and adding +0 leaves any other value (infinities and NaNs too) as it was.
+void score_group(const subset_ref* group, int count, std::int32_t n, float* scores) {
+    static thread_local std::int32_t padded[side_by_side][max_points + 1];
+    const std::int32_t longest = group[count - 1].size;
+    const std::int32_t* row[side_by_side];
+    for (int c = 0; c < count; ++c) {
+        std::int32_t* p = padded[c];
+        std::copy(group[c].sorted, group[c].sorted + group[c].size, p);
+        std::fill(p + group[c].size, p + longest, n + 1);
+        row[c] = p;
+    }
+    float sum[side_by_side] = {};
+    std::int64_t base[side_by_side];
+    int first = 0; // the subsets before it have no pairs left
+    for (std::int32_t i = 0; i + 1 < longest; ++i) {
+        while (group[first].size - 1 <= i) ++first;
+        for (int c = first; c < count; ++c) {
+            const std::int32_t a = row[c][i];
+            base[c] = pair_index(a, a + 1, n) - (a + 1); // (a, b) sits at base + b
+        }
+        run_some_chains(count - first, row + first, base + first, sum + first, i + 1, longest);
+    }
+    for (int c = 0; c < count; ++c) scores[c] = sum[c] / static_cast<float>(group[c].size);
+}
+
 } // namespace
 
-static_assert(score_batch <= 8, "run_some_chains runs at most eight chains");
+void sort_subset(const std::int32_t* drawn, std::int32_t k, std::int32_t n, std::uint8_t* marks,
+                 std::int32_t* sorted) {
+    // A small subset of many points sorts faster than a walk over all the points.
+    if (static_cast<std::int64_t>(k) * 16 < n) {
+        std::copy(drawn, drawn + k, sorted);
+        std::sort(sorted, sorted + k);
+        return;
+    }
+    for (std::int32_t i = 0; i < k; ++i) marks[drawn[i]] = 1;
+    // The marked points, walked in order, without a branch on each.
+    std::int32_t j = 0;
+    for (std::int32_t v = 1; v <= n; ++v) {
+        sorted[j] = v;
+        j += marks[v];
+        marks[v] = 0;
+    }
+}
 
-void dist_med(const score_job* jobs, int count, float* scores) {
-    // Chains sorted by length: each stretch runs the chains that are still going, and
-    // every chain keeps its own order.
-    int job_of[score_batch];
-    for (int c = 0; c < count; ++c) { // insertion sort: at most eight entries
-        int at = c;
-        for (; at > 0 && jobs[job_of[at - 1]].pairs > jobs[c].pairs; --at)
-            job_of[at] = job_of[at - 1];
-        job_of[at] = c;
+void dist_med(const subset_ref* subsets, int count, std::int32_t n, float* scores) {
+    // Subsets of nearly the same size side by side, so that little padding is added:
+    // ordered by size, counting how many there are of each.
+    static thread_local std::vector<int> order, first_of_size;
+    order.resize(static_cast<std::size_t>(count));
+    first_of_size.assign(static_cast<std::size_t>(n) + 2, 0);
+    for (int s = 0; s < count; ++s) ++first_of_size[static_cast<std::size_t>(subsets[s].size) + 1];
+    std::partial_sum(first_of_size.begin(), first_of_size.end(), first_of_size.begin());
+    for (int s = 0; s < count; ++s)
+        order[static_cast<std::size_t>(
+            first_of_size[static_cast<std::size_t>(subsets[s].size)]++)] = s;
+
+    for (int g = 0; g < count; g += side_by_side) {
+        const int in_group = std::min(side_by_side, count - g);
+        subset_ref group[side_by_side];
+        float group_scores[side_by_side];
+        for (int c = 0; c < in_group; ++c)
+            group[c] = subsets[order[static_cast<std::size_t>(g + c)]];
+        score_group(group, in_group, n, group_scores);
+        for (int c = 0; c < in_group; ++c)
+            scores[order[static_cast<std::size_t>(g + c)]] = group_scores[c];
     }
-    const float* row[score_batch];
-    float sum[score_batch] = {};
-    for (int c = 0; c < count; ++c) row[c] = mySol[job_of[c]];
-    std::int32_t done = 0;
-    for (int c = 0; c < count; ++c) {
-        const std::int32_t length = jobs[job_of[c]].pairs;
-        run_some_chains(count - c, row + c, sum + c, done, length);
-        done = std::max(done, length);
-    }
-    for (int c = 0; c < count; ++c)
-        scores[job_of[c]] = sum[c] / static_cast<float>(jobs[job_of[c]].size);
 }

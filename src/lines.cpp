@@ -1,0 +1,168 @@
+// The text of the trace. Point numbers come from a table made at compile time, and the
+// score takes an exact integer path where it can: both are most of the trace's bytes.
+#include "lines.hpp"
+
+#include <array>
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+// ------------------------------------------------------------------ numbers
+
+char* put_text(char* at, std::string_view s) {
+    std::memcpy(at, s.data(), s.size());
+    return at + s.size();
+}
+
+char* put_int(char* at, std::int64_t v) {
+    return std::to_chars(at, at + 24, v).ptr;
+}
+
+// "%d " for every point number, made at compile time: the text and its length, in eight
+// bytes so that one fixed-size copy moves any of them.
+struct point_label {
+    char text[7];
+    std::uint8_t length;
+};
+static_assert(sizeof(point_label) == 8);
+static_assert(max_points < 1'000'000, "a label holds six digits and a space");
+
+constexpr std::array<point_label, max_points + 1> point_labels = [] {
+    std::array<point_label, max_points + 1> labels{};
+    for (int v = 1; v <= max_points; ++v) {
+        char digits[8] = {};
+        int n = 0;
+        for (int rest = v; rest > 0; rest /= 10) digits[n++] = static_cast<char>('0' + rest % 10);
+        point_label& label = labels[static_cast<std::size_t>(v)];
+        for (int k = 0; k < n; ++k) label.text[k] = digits[n - 1 - k];
+        label.text[n] = ' ';
+        label.length = static_cast<std::uint8_t>(n + 1);
+    }
+    return labels;
+}();
+
+// `points` (each from 1 to max_points), one space after each, then a line end. Needs
+// 8 bytes a point and one more.
+char* put_points(char* at, const std::int32_t* points, std::int32_t count) {
+    for (std::int32_t i = 0; i < count; ++i) {
+        const point_label& label = point_labels[static_cast<std::size_t>(points[i])];
+        std::memcpy(at, &label, sizeof label);
+        at += label.length;
+    }
+    *at++ = '\n';
+    return at;
+}
+
+// `v` with six decimals, exactly as printf's "%f" prints it.
+char* put_fixed6(char* at, double v) {
+    // printf spells a NaN "nan" or "-nan" by its sign bit; keep that spelling exactly.
+    if (std::isnan(v)) return put_text(at, std::signbit(v) ? "-nan" : "nan");
+    // The largest finite double needs 309 digits before the point: within line_room.
+    return std::to_chars(at, at + 330, v, std::chars_format::fixed, 6).ptr;
+}
+
+// A float's value times 10^6, rounded to an integer as printf rounds (to nearest, ties
+// to even), when that is exact in 64 bits; false for values too large for it.
+bool micro_units(float f, std::uint64_t& units) {
+    const auto bits = std::bit_cast<std::uint32_t>(f);
+    const std::uint32_t exponent = (bits >> 23) & 0xff;
+    std::uint64_t mantissa = bits & 0x7fffff;
+    int e = -149; // f = mantissa * 2^e
+    if (exponent != 0) {
+        mantissa |= 0x800000;
+        e = static_cast<int>(exponent) - 150;
+    }
+    // f * 10^6 = mantissa * 5^6 * 2^(e + 6), and mantissa * 5^6 < 2^38.
+    const std::uint64_t q = mantissa * 15625;
+    const int shift = e + 6;
+    if (shift >= 0) {
+        if (shift > 25) return false;
+        units = q << shift;
+        return true;
+    }
+    if (shift <= -40) { // below half a unit
+        units = 0;
+        return true;
+    }
+    const int s = -shift;
+    units = q >> s;
+    const std::uint64_t rest = q & ((std::uint64_t{1} << s) - 1);
+    const std::uint64_t half = std::uint64_t{1} << (s - 1);
+    if (rest > half || (rest == half && (units & 1) != 0)) ++units;
+    return true;
+}
+
+} // namespace
+
+char* put_score(char* at, float f) {
+    std::uint64_t units = 0;
+    if (!std::isfinite(f) || !micro_units(f, units)) return put_fixed6(at, f);
+    if (std::signbit(f)) *at++ = '-';
+    at = put_int(at, static_cast<std::int64_t>(units / 1'000'000));
+    *at++ = '.';
+    std::uint64_t fraction = units % 1'000'000;
+    for (int d = 6; d-- > 0; fraction /= 10) at[d] = static_cast<char>('0' + fraction % 10);
+    return at + 6;
+}
+
+// ------------------------------------------------------------------ lines
+
+char* put_count(char* at, std::int32_t n) {
+    at = put_text(at, "nr pontos: ");
+    at = put_int(at, n);
+    return put_text(at, "\n");
+}
+
+char* put_file_error(char* at, const file_error& why) {
+    switch (why.what) {
+    case file_problem::none:
+        return at;
+    case file_problem::access:
+        return put_text(at, "Erro no acesso ao ficheiro dos dados\n");
+    case file_problem::too_few:
+        return put_text(at, "Erro no ficheiro dos dados: sao precisos pelo menos 2 pontos\n");
+    case file_problem::too_many:
+        at = put_text(at, "Erro no ficheiro dos dados: ");
+        at = put_int(at, why.detail);
+        at = put_text(at, " pontos excedem o maximo de ");
+        at = put_int(at, max_points);
+        return put_text(at, "\n");
+    case file_problem::triple:
+        at = put_text(at, "Erro no ficheiro dos dados: triplo ");
+        at = put_int(at, why.detail);
+        return put_text(at, " em falta ou mal formado\n");
+    }
+    return at;
+}
+
+char* put_iteration(char* at, std::int32_t n, std::int32_t number, const std::int32_t* drawn,
+                    const std::int32_t* sorted, std::int32_t k, float score) {
+    at = put_count(at, n);
+    at = put_text(at, "\nPontos escolhidos aleatoriamente:\n");
+    at = put_points(at, drawn, k);
+    at = put_text(at, "Nr pontos aleatorios: ");
+    at = put_int(at, k);
+    at = put_text(at, "\n");
+    at = put_points(at, sorted, k);
+    at = put_int(at, k);
+    at = put_text(at, " - ");
+    at = put_int(at, static_cast<std::int64_t>(k) * (k - 1) / 2);
+    at = put_text(at, " \nDistancia media para ");
+    at = put_int(at, k);
+    at = put_text(at, " pontos, iteracao ");
+    at = put_int(at, number);
+    at = put_text(at, ": ");
+    at = put_score(at, score);
+    return put_text(at, "\n");
+}
+
+char* put_best(char* at, std::int32_t size, float score) {
+    at = put_text(at, "Melhor com ");
+    at = put_int(at, size);
+    at = put_text(at, " numeros: ");
+    at = put_score(at, score);
+    return put_text(at, " pontos\n");
+}

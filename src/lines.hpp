@@ -1,0 +1,54 @@
+// Every line the program prints, in one place. The trace, on standard output, is
+//
+//   Introduza o nome do ficheiro: nr pontos: N        the prompt (no line end), the count
+//   then for each iteration l = 0, 1, ...:
+//     nr pontos: N                                    the count, as the file holds it now
+//     (empty line)
+//     Pontos escolhidos aleatoriamente:
+//     4 1 3                                           the K points as drawn, "%d " each
+//     Nr pontos aleatorios: K
+//     1 3 4                                           the same, sorted
+//     K - Q                                           Q = K(K-1)/2, a space before the end
+//     Distancia media para K pontos, iteracao l: S    S with six decimals, as "%f"
+//   then: Melhor com K numeros: S pontos              the best score and its size
+//
+// or, in place of a count line, the one line that says why the file cannot be used, and
+// nothing after it. Each function writes at `at`, which has room for what it writes
+// (see the room functions), and returns the end of what it wrote.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "data/distance_file.hpp"
+
+inline constexpr std::string_view prompt_line = "Introduza o nome do ficheiro: ";
+// On standard error, when the trace cannot be written.
+inline constexpr std::string_view write_error_line = "Erro na escrita dos resultados\n";
+
+// Room for any one line but those of the point lists.
+inline constexpr std::size_t line_room = 400;
+
+// Room for the eight lines of an iteration of a subset of k points.
+inline constexpr std::size_t iteration_room(std::int32_t k) {
+    return 6 * line_room + 2 * 8 * static_cast<std::size_t>(k);
+}
+
+// "nr pontos: N\n"
+char* put_count(char* at, std::int32_t n);
+
+// The line for a file that cannot be used.
+char* put_file_error(char* at, const file_error& why);
+
+// The eight lines of iteration `number`: count n, the k points as drawn and sorted, the
+// pair count and the score.
+char* put_iteration(char* at, std::int32_t n, std::int32_t number, const std::int32_t* drawn,
+                    const std::int32_t* sorted, std::int32_t k, float score);
+
+// "Melhor com K numeros: S pontos\n"
+char* put_best(char* at, std::int32_t size, float score);
+
+// A score with six decimals, exactly as printf's "%f" prints the float widened to double
+// (NaNs as "nan" or "-nan").
+char* put_score(char* at, float score);

@@ -1,0 +1,39 @@
+// The search's random numbers: the values of the C library's rand(), either made here
+// without its lock and call (glibc's generator, reproduced) or taken from any function
+// that hands them out one by one (another C library, or a test's script).
+#pragma once
+
+#include <cstdint>
+
+// A source of numbers from 0 to RAND_MAX, called as the search needs them.
+using random_source = int (*)();
+
+// Values made at a time by the reproduced generator.
+inline constexpr int random_block = 256;
+
+struct random_stream {
+    random_source source = nullptr; // when set, every value is one call of it
+    // The reproduced generator (used when `source` is null): the last 31 values of its
+    // sequence r[], then the block being handed out as r[i] >> 1.
+    std::uint32_t ring[31 + random_block] = {};
+    int next = random_block; // next entry of the block to hand out
+};
+
+// A stream that calls `source` for every value, in order and only when a value is needed.
+random_stream stream_of(random_source source);
+
+// A stream of the values that glibc's rand() gives after srand(seed). Made here, without a
+// lock or a call per value, when this C library's rand() is glibc's (checked on its first
+// few hundred values); else a stream of std::rand(). Either way std::rand() is left
+// seeded with `seed`, as if nothing had been drawn from it.
+random_stream rand_stream(unsigned seed);
+
+// Makes the next block of the reproduced generator.
+void refill(random_stream& s);
+
+// Returns the stream's next value.
+inline std::int32_t next_value(random_stream& s) {
+    if (s.source != nullptr) return s.source();
+    if (s.next == random_block) refill(s);
+    return static_cast<std::int32_t>(s.ring[31 + s.next++] >> 1);
+}
