@@ -1,12 +1,16 @@
 // Times the search in-process for a given number of iterations, either the program's own
 // loop or the plain rendering kept with the tests, with the C library's generator seeded
 // by a given seed and the trace counted and thrown away.
-// Usage: bench_driver fast|plain FILE ITERATIONS SEED
-// Prints: "<mode> <iterations> iterations <seconds> s <bytes> bytes".
+// Usage: bench_driver fast|plain FILE ITERATIONS SEED [WORKERS]
+// (WORKERS: worker threads of the program's loop; by default one per CPU.)
+// Prints: "<mode> <iterations> iterations <seconds> s <bytes> bytes <cpu> s-drawing <cpu>
+// s-all": the wall time, the trace's size, and the CPU time of the thread that draws
+// (and writes) and of all threads.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <iostream>
 #include <sstream>
 #include <streambuf>
@@ -36,13 +40,21 @@ ssize_t count_write(void* cookie, const char*, size_t size) {
     return static_cast<ssize_t>(size);
 }
 
+double cpu_seconds(clockid_t clock) {
+    timespec t{};
+    clock_gettime(clock, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 5 || (std::strcmp(argv[1], "fast") != 0 && std::strcmp(argv[1], "plain") != 0)) {
-        (void)std::fputs("usage: bench_driver fast|plain FILE ITERATIONS SEED\n", stderr);
+    if ((argc != 5 && argc != 6) ||
+        (std::strcmp(argv[1], "fast") != 0 && std::strcmp(argv[1], "plain") != 0)) {
+        (void)std::fputs("usage: bench_driver fast|plain FILE ITERATIONS SEED [WORKERS]\n", stderr);
         return 2;
     }
+    if (argc == 6) set_worker_count(static_cast<int>(std::strtol(argv[5], nullptr, 10)));
     const bool fast = std::strcmp(argv[1], "fast") == 0;
     const std::string file = argv[2];
     const auto iterations = static_cast<std::int32_t>(std::strtol(argv[3], nullptr, 10));
@@ -66,6 +78,8 @@ int main(int argc, char** argv) {
     }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("%s %d iterations %.6f s %zu bytes\n", argv[1], iterations, seconds, bytes);
+    std::printf("%s %d iterations %.6f s %zu bytes %.3f s-drawing %.3f s-all\n", argv[1],
+                iterations, seconds, bytes, cpu_seconds(CLOCK_THREAD_CPUTIME_ID),
+                cpu_seconds(CLOCK_PROCESS_CPUTIME_ID));
     return status;
 }

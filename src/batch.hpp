@@ -9,7 +9,7 @@
 #include "data/distance_file.hpp"
 
 // Iterations in a batch at most.
-inline constexpr int batch_iterations = 1024;
+inline constexpr int batch_iterations = 4096;
 
 struct batch {
     // Written by the drawing thread.

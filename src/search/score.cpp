@@ -13,41 +13,49 @@ namespace {
 
 constexpr int side_by_side = 8;
 
-// Adds, for every chain c < C, the distances dist[base[c] + row[c][j]] for j in
+// The point lists of the subsets scored side by side, at a fixed stride, so that one
+// register walks all of them.
+using point_rows = std::int32_t[side_by_side][max_points + 1];
+
+// Adds, for every chain c < C, the distances myItems.dist[base[c] + rows[c][j]] for j in
 // [from, to) one by one to sum[c]. The chains are independent, so their additions overlap.
 template <int C>
-void run_chains(const std::int32_t* const* row, const std::int64_t* base, float* sum,
+void run_chains(const std::int32_t (*rows)[max_points + 1], const std::int64_t* base, float* sum,
                 std::int32_t from, std::int32_t to) {
     const float* dist = myItems.dist;
+    std::int64_t b[C];
     float s[C];
-    for (int c = 0; c < C; ++c) s[c] = sum[c];
+    for (int c = 0; c < C; ++c) {
+        b[c] = base[c];
+        s[c] = sum[c];
+    }
     for (std::int32_t j = from; j < to; ++j) {
 #pragma GCC unroll 8
-        for (int c = 0; c < C; ++c) s[c] = dist[base[c] + row[c][j]] + s[c];
+        for (int c = 0; c < C; ++c) s[c] = dist[b[c] + rows[c][j]] + s[c];
     }
     for (int c = 0; c < C; ++c) sum[c] = s[c];
 }
 
 // run_chains for a count of chains known only at run time.
-void run_some_chains(int count, const std::int32_t* const* row, const std::int64_t* base,
-                     float* sum, std::int32_t from, std::int32_t to) {
+void run_some_chains(int count, const std::int32_t (*rows)[max_points + 1],
+                     const std::int64_t* base, float* sum, std::int32_t from, std::int32_t to) {
     switch (count) {
     case 1:
-        return run_chains<1>(row, base, sum, from, to);
+        return run_chains<1>(rows, base, sum, from, to);
     case 2:
-        return run_chains<2>(row, base, sum, from, to);
+        return run_chains<2>(rows, base, sum, from, to);
     case 3:
-        return run_chains<3>(row, base, sum, from, to);
+        return run_chains<3>(rows, base, sum, from, to);
     case 4:
-        return run_chains<4>(row, base, sum, from, to);
+        return run_chains<4>(rows, base, sum, from, to);
     case 5:
-        return run_chains<5>(row, base, sum, from, to);
+        return run_chains<5>(rows, base, sum, from, to);
     case 6:
-        return run_chains<6>(row, base, sum, from, to);
+        return run_chains<6>(rows, base, sum, from, to);
     case 7:
-        return run_chains<7>(row, base, sum, from, to);
+        return run_chains<7>(rows, base, sum, from, to);
     case 8:
-        return run_chains<8>(row, base, sum, from, to);
+        return run_chains<8>(rows, base, sum, from, to);
     default:
         return;
     }
@@ -58,14 +66,12 @@ void run_some_chains(int count, const std::int32_t* const* row, const std::int64
 // point n + 1, whose pair ends the row with +0.0. A sum that starts at +0 is never -0,
 // and adding +0 leaves any other value (infinities and NaNs too) as it was.
 void score_group(const subset_ref* group, int count, std::int32_t n, float* scores) {
-    static thread_local std::int32_t padded[side_by_side][max_points + 1];
+    static thread_local point_rows rows;
     const std::int32_t longest = group[count - 1].size;
-    const std::int32_t* row[side_by_side];
     for (int c = 0; c < count; ++c) {
-        std::int32_t* p = padded[c];
+        std::int32_t* p = rows[c];
         std::copy(group[c].sorted, group[c].sorted + group[c].size, p);
         std::fill(p + group[c].size, p + longest, n + 1);
-        row[c] = p;
     }
     float sum[side_by_side] = {};
     std::int64_t base[side_by_side];
@@ -73,10 +79,10 @@ void score_group(const subset_ref* group, int count, std::int32_t n, float* scor
     for (std::int32_t i = 0; i + 1 < longest; ++i) {
         while (group[first].size - 1 <= i) ++first;
         for (int c = first; c < count; ++c) {
-            const std::int32_t a = row[c][i];
+            const std::int32_t a = rows[c][i];
             base[c] = pair_index(a, a + 1, n) - (a + 1); // (a, b) sits at base + b
         }
-        run_some_chains(count - first, row + first, base + first, sum + first, i + 1, longest);
+        run_some_chains(count - first, rows + first, base + first, sum + first, i + 1, longest);
     }
     for (int c = 0; c < count; ++c) scores[c] = sum[c] / static_cast<float>(group[c].size);
 }
