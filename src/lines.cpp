@@ -97,10 +97,10 @@ bool micro_units(float f, std::uint64_t& units) {
 
 } // namespace
 
-char* put_score(char* at, float f) {
+char* put_score(char* at, float score) {
     std::uint64_t units = 0;
-    if (!std::isfinite(f) || !micro_units(f, units)) return put_fixed6(at, f);
-    if (std::signbit(f)) *at++ = '-';
+    if (!std::isfinite(score) || !micro_units(score, units)) return put_fixed6(at, score);
+    if (std::signbit(score)) *at++ = '-';
     at = put_int(at, static_cast<std::int64_t>(units / 1'000'000));
     *at++ = '.';
     std::uint64_t fraction = units % 1'000'000;

@@ -34,7 +34,6 @@ inline constexpr std::size_t line_room = 400;
 // takes at most 5 bytes a point (4 digits and a space) and writes up to 7 bytes past its
 // end; the six other lines take at most 16 + 35 + 27 + 16 + 105 bytes (a score with 39
 // digits before the point, an iteration number with 10).
-static_assert(max_points < 10'000, "a point number has at most four digits");
 inline constexpr std::size_t iteration_room(std::int32_t k) {
     return 256 + 10 * static_cast<std::size_t>(k);
 }

@@ -16,8 +16,8 @@ constexpr int capacity = 2000 * 1999 / 2;
 constexpr int list_size = 2000;
 
 std::int32_t max = 0;
-std::vector<item> myItems(capacity);
-std::vector<item> mySol(capacity);
+std::vector<item> myItems; // both tables, zero at first, made by the first run
+std::vector<item> mySol;
 std::FILE* out = nullptr;
 
 std::FILE* open_or_report(const std::string& name) {
@@ -72,6 +72,8 @@ float dist_med(int n, int count, const std::vector<item>& items) {
 } // namespace
 
 int run(const std::string& name, std::FILE* to, std::int32_t iterations, int (*rnd)()) {
+    myItems.resize(capacity);
+    mySol.resize(capacity);
     out = to;
     std::fputs("Introduza o nome do ficheiro: ", out);
     long pairs = init_dados(name);

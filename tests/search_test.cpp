@@ -302,6 +302,7 @@ TEST(Search, SubsetsScoredSideBySideKeepTheirOwnSums) {
         if (s.size() >= 2) subsets.push_back(s);
     }
     std::vector<subset_ref> refs;
+    refs.reserve(subsets.size());
     for (const auto& s : subsets) refs.push_back({s.data(), static_cast<std::int32_t>(s.size())});
     std::vector<float> scores(refs.size());
     dist_med(refs.data(), static_cast<int>(refs.size()), 6, scores.data());

@@ -8,8 +8,10 @@
 #include <string>
 #include <string_view>
 
-// The iteration lists hold at most this many points, so no larger file can be searched.
+// The most points a file may have. The trace's text room (iteration_room in lines.hpp)
+// counts on point numbers of four digits at most.
 inline constexpr std::int32_t max_points = 2000;
+static_assert(max_points < 10'000, "an iteration's text room counts four digits a point");
 inline constexpr std::int32_t max_pairs = max_points * (max_points - 1) / 2;
 
 // The distances of the file's pairs, row by row: the pairs (a, a+1) .. (a, N) of each

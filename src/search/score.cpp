@@ -121,12 +121,11 @@ void dist_med(const subset_ref* subsets, int count, std::int32_t n, float* score
 
     for (int g = 0; g < count; g += side_by_side) {
         const int in_group = std::min(side_by_side, count - g);
+        const int* members = order.data() + g;
         subset_ref group[side_by_side];
         float group_scores[side_by_side];
-        for (int c = 0; c < in_group; ++c)
-            group[c] = subsets[order[static_cast<std::size_t>(g + c)]];
+        for (int c = 0; c < in_group; ++c) group[c] = subsets[members[c]];
         score_group(group, in_group, n, group_scores);
-        for (int c = 0; c < in_group; ++c)
-            scores[order[static_cast<std::size_t>(g + c)]] = group_scores[c];
+        for (int c = 0; c < in_group; ++c) scores[members[c]] = group_scores[c];
     }
 }
