@@ -166,3 +166,48 @@ char* put_best(char* at, std::int32_t size, float score) {
     at = put_score(at, score);
     return put_text(at, " pontos\n");
 }
+
+char* put_progress(char* at, std::int64_t done, std::int64_t total, double seconds, float best,
+                   std::int32_t best_size) {
+    at = put_text(at, "iteracao ");
+    at = put_int(at, done);
+    at = put_text(at, " de ");
+    at = put_int(at, total);
+    at = put_text(at, " (");
+    const double share = total > 0 ? static_cast<double>(done) / static_cast<double>(total) : 1;
+    at = std::to_chars(at, at + 24, 100 * share, std::chars_format::fixed, 1).ptr;
+    at = put_text(at, "%)");
+    if (done == 0 || seconds <= 0) return at; // no rate yet
+    const double rate = static_cast<double>(done) / seconds;
+    at = put_text(at, ", ");
+    at = put_int(at, static_cast<std::int64_t>(rate));
+    at = put_text(at, " iteracoes/s, faltam ");
+    auto left = static_cast<std::int64_t>(static_cast<double>(total - done) / rate);
+    if (left >= 3600) {
+        at = put_int(at, left / 3600);
+        at = put_text(at, " h ");
+        left %= 3600;
+    }
+    if (left >= 60) {
+        at = put_int(at, left / 60);
+        at = put_text(at, " min ");
+        left %= 60;
+    }
+    at = put_int(at, left);
+    at = put_text(at, " s, melhor ");
+    at = put_score(at, best);
+    at = put_text(at, " com ");
+    at = put_int(at, best_size);
+    return put_text(at, " pontos");
+}
+
+char* put_best_subset(char* at, std::int64_t iteration, const std::int32_t* points,
+                      std::int32_t size) {
+    if (size == 0) return put_text(at, "Nenhum subconjunto passou de 0\n");
+    at = put_text(at, "Melhor subconjunto, da iteracao ");
+    at = put_int(at, iteration);
+    at = put_text(at, ": ");
+    at = put_points(at, points, size);
+    at[-2] = '\n'; // the list's last space goes
+    return at - 1;
+}

@@ -15,6 +15,13 @@
 // or, in place of a count line, the one line that says why the file cannot be used, and
 // nothing after it. Each function writes at `at`, which has room for what it writes
 // (see the room functions), and returns the end of what it wrote.
+//
+// A person at a terminal (standard error a terminal, the trace going elsewhere) also
+// sees, on standard error: the prompt; one progress line, redrawn in place
+//   iteracao 1200000 de 5000000 (24.0%), 6100000 iteracoes/s, faltam 1 s, melhor 15.226210 com 9
+//   pontos
+// and cleared at the end; then the best subset itself:
+//   Melhor subconjunto, da iteracao 123456: 1 3 5 8 9 12 14 17 20
 #pragma once
 
 #include <cstddef>
@@ -51,6 +58,16 @@ char* put_iteration(char* at, std::int32_t n, std::int32_t number, const std::in
 
 // "Melhor com K numeros: S pontos\n"
 char* put_best(char* at, std::int32_t size, float score);
+
+// The progress line's text (without the carriage return that starts it): `done` of
+// `total` iterations in `seconds`, and the best so far.
+char* put_progress(char* at, std::int64_t done, std::int64_t total, double seconds, float best,
+                   std::int32_t best_size);
+
+// The best subset's line: its points, sorted, and the iteration that first reached it;
+// `size` 0 when no subset scored above 0.
+char* put_best_subset(char* at, std::int64_t iteration, const std::int32_t* points,
+                      std::int32_t size);
 
 // A score with six decimals, exactly as printf's "%f" prints the float widened to double
 // (NaNs as "nan" or "-nan").

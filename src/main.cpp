@@ -1,5 +1,7 @@
 // Entry point: one random subset search over the distance file named on standard input,
 // with 5,000,000 iterations and the C library's generator seeded from the clock.
+#include <unistd.h>
+
 #include <cstdlib>
 #include <ctime>
 #include <iostream>
@@ -10,6 +12,8 @@ int main() {
     std::ios::sync_with_stdio(false);
     const auto seed = static_cast<unsigned>(std::time(nullptr));
     std::srand(seed);
+    // A person watches standard error when it is a terminal and the trace goes elsewhere.
+    std::ostream* screen = !isatty(STDOUT_FILENO) && isatty(STDERR_FILENO) ? &std::cerr : nullptr;
     // rand()'s own values, made without its lock where this C library allows it.
-    return run_search(std::cin, std::cout, std::cerr, full_run, rand_stream(seed));
+    return run_search(std::cin, std::cout, std::cerr, full_run, rand_stream(seed), screen);
 }

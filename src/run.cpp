@@ -11,6 +11,7 @@
 #include "batch.hpp"
 #include "data/distance_file.hpp"
 #include "lines.hpp"
+#include "screen.hpp"
 #include "search/draw.hpp"
 #include "trace.hpp"
 #include "workers.hpp"
@@ -25,18 +26,20 @@ constexpr std::size_t points_in_flight = 1 << 19;
 // Written by the drawing thread only, but for the batches' worker-side fields.
 
 struct run_state {
-    trace out;                    // the run's standard output
-    std::string name;             // the distance file's name
-    draw_state drawing;           // which points the iteration being drawn has taken
-    std::vector<batch> batches;   // ring of batches, used in order
-    std::size_t batch_points = 0; // drawn points a batch can hold
-    std::int64_t filled = 0;      // batches taken for drawing so far
-    std::int64_t handed = 0;      // batches handed to the workers so far
-    std::int64_t written = 0;     // batches written so far
-    batch* current = nullptr;     // the batch being drawn into, if any
-    bool ended = false;           // an error line or a failed write ended the run
-    float best_score = 0;         // highest score so far
-    std::int32_t best_size = 0;   // subset size that first reached it
+    trace out;                             // the run's standard output
+    std::string name;                      // the distance file's name
+    draw_state drawing;                    // which points the iteration being drawn has taken
+    std::vector<batch> batches;            // ring of batches, used in order
+    std::size_t batch_points = 0;          // drawn points a batch can hold
+    std::int64_t filled = 0;               // batches taken for drawing so far
+    std::int64_t handed = 0;               // batches handed to the workers so far
+    std::int64_t written = 0;              // batches written so far
+    batch* current = nullptr;              // the batch being drawn into, if any
+    bool ended = false;                    // an error line or a failed write ended the run
+    float best_score = 0;                  // highest score so far
+    std::int32_t best_size = 0;            // subset size that first reached it
+    std::int64_t best_at = 0;              // the iteration that first reached it
+    std::vector<std::int32_t> best_points; // its points, sorted
 };
 
 run_state run;
@@ -70,8 +73,12 @@ void write_oldest() {
         if (b.score[i] > run.best_score) {
             run.best_score = b.score[i];
             run.best_size = b.size[i];
+            run.best_at = b.first + i;
+            const std::int32_t* sorted = b.sorted.data() + b.start[i];
+            run.best_points.assign(sorted, sorted + b.size[i]);
         }
     }
+    screen_progress(b.first + b.count, run.best_score, run.best_size, false);
     if (b.error.what != file_problem::none) {
         print_file_error(b.error);
         run.ended = true;
@@ -143,9 +150,11 @@ int workers_for_this_run() {
 // ------------------------------------------------------------------ the run
 
 int run_search(std::istream& in, std::ostream& out, std::ostream& err, std::int32_t iterations,
-               random_stream rnd) {
+               random_stream rnd, std::ostream* screen) {
     trace_start(run.out, &out);
+    screen_start(screen, iterations);
     trace_write(run.out, prompt_line);
+    screen_prompt();
     if (!trace_flush(run.out)) return finish(err, 1); // the prompt is seen before we wait
     run.name = read_name(in);
 
@@ -164,7 +173,9 @@ int run_search(std::istream& in, std::ostream& out, std::ostream& err, std::int3
     run.ended = false;
     run.best_score = 0;
     run.best_size = 0;
+    run.best_points.clear();
     set_table_guard(finish_batches_in_flight);
+    screen_progress(0, 0, 0, true);
     workers_start(workers);
 
     for (std::int32_t l = 0; l < iterations && !run.ended; ++l) {
@@ -178,9 +189,12 @@ int run_search(std::istream& in, std::ostream& out, std::ostream& err, std::int3
     workers_stop();
     set_table_guard(nullptr);
 
+    screen_clear();
     if (run.ended) return finish(err, 1);
     trace_commit(run.out, put_best(trace_room(run.out, line_room), run.best_size, run.best_score));
-    return finish(err, 0);
+    const int status = finish(err, 0);
+    if (status == 0) screen_best(run.best_at, run.best_points.data(), run.best_size);
+    return status;
 }
 
 void set_worker_count(int count) {
