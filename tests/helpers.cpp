@@ -61,6 +61,10 @@ double simple_distance(int i, int j) {
     return i * 0.5 + j * 0.25;
 }
 
+std::size_t file_position(int a, int b, int n) {
+    return static_cast<std::size_t>((a - 1) * n - a * (a - 1) / 2 + (b - a) - 1);
+}
+
 float loaded_distance(std::int64_t position) {
     for (std::int32_t a = 1; a < max; position -= max - a, ++a)
         if (position < max - a)

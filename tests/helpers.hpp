@@ -30,6 +30,10 @@ std::string distance_text(std::int32_t n, const std::function<double(int, int)>&
 // Distances that differ from pair to pair: i * 0.5 + j * 0.25.
 double simple_distance(int i, int j);
 
+// The place, from 0, of the pair (a, b), a < b, among the triples of a file of n points:
+// worked out here apart from the program's own table layout.
+std::size_t file_position(int a, int b, int n);
+
 // The distance that myItems holds for the position-th triple (from 0) of the version
 // last counted.
 float loaded_distance(std::int64_t position);

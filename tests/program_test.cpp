@@ -67,11 +67,6 @@ TEST(Program, FailsLoudlyWhenOutputCannotBeWritten) {
 
 namespace {
 
-// The place, from 0, of the pair (a, b) among the triples of a file of n points.
-std::size_t file_position(int a, int b, int n) {
-    return static_cast<std::size_t>((a - 1) * n - a * (a - 1) / 2 + (b - a) - 1);
-}
-
 // Checks every whole iteration in `trace` (after the start-up count line): its score
 // must be the one recomputed with strtof from the version whose point count it printed.
 // Returns how many iterations of each version were checked.

@@ -48,11 +48,6 @@ run_result run(const std::string& path, std::int32_t iterations, std::vector<int
     return {status, out.str()};
 }
 
-// The place, from 0, of the pair (a, b) among the triples of a file of n points.
-std::size_t file_position(int a, int b, int n) {
-    return static_cast<std::size_t>((a - 1) * n - a * (a - 1) / 2 + (b - a) - 1);
-}
-
 const std::string example = "1 2 1.0\n1 3 2.0\n1 4 3.0\n2 3 4.0\n2 4 5.0\n3 4 6.0\n";
 
 std::string printf_score(float score) {
