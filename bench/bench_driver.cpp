@@ -54,7 +54,8 @@ int main(int argc, char** argv) {
         (void)std::fputs("usage: bench_driver fast|plain FILE ITERATIONS SEED [WORKERS]\n", stderr);
         return 2;
     }
-    if (argc == 6) set_worker_count(static_cast<int>(std::strtol(argv[5], nullptr, 10)));
+    subset::run_settings settings;
+    if (argc == 6) settings.workers = static_cast<int>(std::strtol(argv[5], nullptr, 10));
     const bool fast = std::strcmp(argv[1], "fast") == 0;
     const std::string file = argv[2];
     const auto iterations = static_cast<std::int32_t>(std::strtol(argv[3], nullptr, 10));
@@ -68,7 +69,8 @@ int main(int argc, char** argv) {
         counting_buf sink;
         std::ostream out(&sink);
         std::istringstream in(file + "\n");
-        status = run_search(in, out, std::cerr, iterations, rand_stream(seed));
+        status =
+            subset::run_search(in, out, std::cerr, iterations, subset::rand_stream(seed), settings);
         bytes = sink.bytes;
     } else {
         cookie_io_functions_t io{nullptr, count_write, nullptr, nullptr};

@@ -11,8 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "data/distance_file.hpp"
+#include "data/parse.hpp"
 #include "lines.hpp"
+
+using namespace subset;
 
 namespace {
 
@@ -67,9 +69,9 @@ expectation expect(const std::uint8_t* data, std::size_t size) {
     std::fclose(f);
     const long n = run + 1;
     if (n < 2) return {too_few, {}};
-    if (n > 2000)
+    if (n > max_points)
         return {"Erro no ficheiro dos dados: " + std::to_string(n) +
-                    " pontos excedem o maximo de 2000\n",
+                    " pontos excedem o maximo de " + std::to_string(max_points) + "\n",
                 {}};
     f = fmemopen(bytes.data(), size, "r");
     expectation e{"nr pontos: " + std::to_string(n) + "\n", {}};
@@ -95,10 +97,12 @@ bool same_float(float a, float b) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    file_error why;
-    const std::int64_t pairs = init_dados_from_text(text, why);
+    const parsed got = parse_distances(text);
+    const std::int32_t max = got.v != nullptr ? got.v->points : 0;
+    const std::int64_t pairs = got.v != nullptr ? std::int64_t{max} * (max - 1) / 2 : -1;
     char line[line_room];
-    const std::string printed(line, pairs >= 0 ? put_count(line, max) : put_file_error(line, why));
+    const std::string printed(line,
+                              pairs >= 0 ? put_count(line, max) : put_file_error(line, got.error));
 
     const expectation want = expect(data, size);
     if (printed != want.line) {
@@ -110,8 +114,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t i = 0;
     for (std::int32_t a = 1; a < max && pairs >= 0; ++a) {
         for (std::int32_t b = a + 1; b <= max + 1; ++b) {
-            const float got = myItems.dist[pair_index(a, b, max)];
-            if (!same_float(got, b <= max ? want.pairs[i++].dist : +0.0F)) {
+            const float read = got.v->dist[static_cast<std::size_t>(pair_index(a, b, max))];
+            if (!same_float(read, b <= max ? want.pairs[i++].dist : +0.0F)) {
                 std::fprintf(stderr, "pair (%d, %d) differs\n", a, b);
                 std::abort();
             }

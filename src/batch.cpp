@@ -1,10 +1,15 @@
-// The work a worker does on a batch: everything of its iterations but the drawing.
+// Filling a batch, and the work a worker does on it: everything but the drawing.
 #include "batch.hpp"
 
+#include "check.hpp"
 #include "lines.hpp"
 #include "search/score.hpp"
 
-void batch_reset(batch& b, std::size_t points) {
+namespace subset {
+
+void batch_reset(batch& b, std::size_t points, std::int32_t first, version_ptr from) {
+    b.from = std::move(from);
+    b.first = first;
     b.count = 0;
     b.start[0] = 0;
     b.error = {};
@@ -12,25 +17,43 @@ void batch_reset(batch& b, std::size_t points) {
     if (b.drawn.size() < points) b.drawn.resize(points);
 }
 
+void batch_add(batch& b, draw_state& drawing, random_stream& rnd) {
+    SUBSET_CHECK(b.from != nullptr && batch_has_room(b));
+    const std::int32_t k =
+        draw_subset(drawing, b.from->points, rnd, b.drawn.data() + b.start[b.count]);
+    b.size[b.count] = k;
+    b.start[b.count + 1] = b.start[b.count] + static_cast<std::uint32_t>(k);
+    ++b.count;
+}
+
 void work_on(batch& b) {
+    if (b.count == 0) return; // a batch that only carries an error line
+    const version& items = *b.from;
+    const std::int32_t n = items.points;
     const std::size_t points = b.start[b.count];
     if (b.sorted.size() < points + 1) b.sorted.resize(points + 1);
     static thread_local std::vector<std::uint8_t> marks;
-    marks.resize(static_cast<std::size_t>(b.n) + 1);
+    marks.resize(static_cast<std::size_t>(n) + 1);
     subset_ref subsets[batch_iterations];
     std::size_t room = 0;
     for (int i = 0; i < b.count; ++i) {
         std::int32_t* sorted = b.sorted.data() + b.start[i];
-        sort_subset(b.drawn.data() + b.start[i], b.size[i], b.n, marks.data(), sorted);
+        sort_subset(b.drawn.data() + b.start[i], b.size[i], n, marks.data(), sorted);
         subsets[i] = {sorted, b.size[i]};
         room += iteration_room(b.size[i]);
     }
-    dist_med(subsets, b.count, b.n, b.score);
+    dist_med(subsets, b.count, items, b.score);
 
     if (b.text.size() < room) b.text.resize(room);
     char* at = b.text.data();
-    for (int i = 0; i < b.count; ++i)
-        at = put_iteration(at, b.n, b.first + i, b.drawn.data() + b.start[i], subsets[i].sorted,
+    for (int i = 0; i < b.count; ++i) {
+        char* const from = at;
+        at = put_iteration(at, n, b.first + i, b.drawn.data() + b.start[i], subsets[i].sorted,
                            b.size[i], b.score[i]);
+        SUBSET_CHECK(static_cast<std::size_t>(at - from) <= iteration_room(b.size[i]));
+        static_cast<void>(from);
+    }
     b.text_used = static_cast<std::size_t>(at - b.text.data());
 }
+
+} // namespace subset

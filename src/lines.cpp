@@ -8,6 +8,8 @@
 #include <cmath>
 #include <cstring>
 
+namespace subset {
+
 namespace {
 
 // ------------------------------------------------------------------ numbers
@@ -111,7 +113,7 @@ char* put_score(char* at, float score) {
 // ------------------------------------------------------------------ lines
 
 char* put_count(char* at, std::int32_t n) {
-    at = put_text(at, "nr pontos: ");
+    at = put_text(at, count_text);
     at = put_int(at, n);
     return put_text(at, "\n");
 }
@@ -141,30 +143,35 @@ char* put_file_error(char* at, const file_error& why) {
 char* put_iteration(char* at, std::int32_t n, std::int32_t number, const std::int32_t* drawn,
                     const std::int32_t* sorted, std::int32_t k, float score) {
     at = put_count(at, n);
-    at = put_text(at, "\nPontos escolhidos aleatoriamente:\n");
+    at = put_text(at, "\n");
+    at = put_text(at, title_line);
+    at = put_text(at, "\n");
     at = put_points(at, drawn, k);
-    at = put_text(at, "Nr pontos aleatorios: ");
+    at = put_text(at, chosen_text);
     at = put_int(at, k);
     at = put_text(at, "\n");
     at = put_points(at, sorted, k);
     at = put_int(at, k);
-    at = put_text(at, " - ");
+    at = put_text(at, pairs_text);
     at = put_int(at, static_cast<std::int64_t>(k) * (k - 1) / 2);
-    at = put_text(at, " \nDistancia media para ");
+    at = put_text(at, pairs_end);
+    at = put_text(at, "\n");
+    at = put_text(at, result_text);
     at = put_int(at, k);
-    at = put_text(at, " pontos, iteracao ");
+    at = put_text(at, result_iteration);
     at = put_int(at, number);
-    at = put_text(at, ": ");
+    at = put_text(at, result_score);
     at = put_score(at, score);
     return put_text(at, "\n");
 }
 
 char* put_best(char* at, std::int32_t size, float score) {
-    at = put_text(at, "Melhor com ");
+    at = put_text(at, best_text);
     at = put_int(at, size);
-    at = put_text(at, " numeros: ");
+    at = put_text(at, best_score);
     at = put_score(at, score);
-    return put_text(at, " pontos\n");
+    at = put_text(at, best_end);
+    return put_text(at, "\n");
 }
 
 char* put_progress(char* at, std::int64_t done, std::int64_t total, double seconds, float best,
@@ -211,3 +218,5 @@ char* put_best_subset(char* at, std::int64_t iteration, const std::int32_t* poin
     at[-2] = '\n'; // the list's last space goes
     return at - 1;
 }
+
+} // namespace subset

@@ -28,9 +28,28 @@
 #include <cstdint>
 #include <string_view>
 
-#include "data/distance_file.hpp"
+#include "data/version.hpp"
+
+namespace subset {
+
+// ------------------------------------------------------------------ the trace's texts
+// Written here and read back by trace_summary: the trace's grammar is these texts.
 
 inline constexpr std::string_view prompt_line = "Introduza o nome do ficheiro: ";
+inline constexpr std::string_view count_text = "nr pontos: "; // then N
+inline constexpr std::string_view title_line = "Pontos escolhidos aleatoriamente:";
+inline constexpr std::string_view chosen_text = "Nr pontos aleatorios: ";  // then K
+inline constexpr std::string_view pairs_text = " - ";                      // between K and Q
+inline constexpr std::string_view pairs_end = " ";                         // after Q
+inline constexpr std::string_view result_text = "Distancia media para ";   // then K
+inline constexpr std::string_view result_iteration = " pontos, iteracao "; // then l
+inline constexpr std::string_view result_score = ": ";                     // then S
+inline constexpr std::string_view best_text = "Melhor com ";               // then K
+inline constexpr std::string_view best_score = " numeros: ";               // then S
+inline constexpr std::string_view best_end = " pontos";
+// Every line that says why a run ended starts so.
+inline constexpr std::string_view error_start = "Erro no ";
+
 // On standard error, when the trace cannot be written.
 inline constexpr std::string_view write_error_line = "Erro na escrita dos resultados\n";
 
@@ -72,3 +91,5 @@ char* put_best_subset(char* at, std::int64_t iteration, const std::int32_t* poin
 // A score with six decimals, exactly as printf's "%f" prints the float widened to double
 // (NaNs as "nan" or "-nan").
 char* put_score(char* at, float score);
+
+} // namespace subset

@@ -12,8 +12,10 @@ int main() {
     std::ios::sync_with_stdio(false);
     const auto seed = static_cast<unsigned>(std::time(nullptr));
     std::srand(seed);
+    subset::run_settings settings;
     // A person watches standard error when it is a terminal and the trace goes elsewhere.
-    std::ostream* screen = !isatty(STDOUT_FILENO) && isatty(STDERR_FILENO) ? &std::cerr : nullptr;
+    if (!isatty(STDOUT_FILENO) && isatty(STDERR_FILENO)) settings.screen = &std::cerr;
     // rand()'s own values, made without its lock where this C library allows it.
-    return run_search(std::cin, std::cout, std::cerr, full_run, rand_stream(seed), screen);
+    return subset::run_search(std::cin, std::cout, std::cerr, subset::full_run,
+                              subset::rand_stream(seed), settings);
 }

@@ -4,6 +4,7 @@
 #include "run.hpp"
 
 #include <istream>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -16,6 +17,8 @@
 #include "trace.hpp"
 #include "workers.hpp"
 
+namespace subset {
+
 namespace {
 
 // Drawn points that all the batches in flight may hold together (each takes about 18
@@ -23,27 +26,32 @@ namespace {
 constexpr std::size_t points_in_flight = 1 << 19;
 
 // ------------------------------------------------------------------ run state
-// Written by the drawing thread only, but for the batches' worker-side fields.
 
-struct run_state {
-    trace out;                             // the run's standard output
-    std::string name;                      // the distance file's name
-    draw_state drawing;                    // which points the iteration being drawn has taken
-    std::vector<batch> batches;            // ring of batches, used in order
-    std::size_t batch_points = 0;          // drawn points a batch can hold
-    std::int64_t filled = 0;               // batches taken for drawing so far
-    std::int64_t handed = 0;               // batches handed to the workers so far
-    std::int64_t written = 0;              // batches written so far
-    batch* current = nullptr;              // the batch being drawn into, if any
-    bool ended = false;                    // an error line or a failed write ended the run
-    float best_score = 0;                  // highest score so far
-    std::int32_t best_size = 0;            // subset size that first reached it
-    std::int64_t best_at = 0;              // the iteration that first reached it
-    std::vector<std::int32_t> best_points; // its points, sorted
+// The best score so far and where it came from; written by write_oldest.
+struct best_so_far {
+    float score = 0;                  // highest score so far
+    std::int32_t size = 0;            // subset size that first reached it
+    std::int64_t at = 0;              // the iteration that first reached it
+    std::vector<std::int32_t> points; // its points, sorted
 };
 
-run_state run;
-int worker_setting = -1;
+// Everything one run holds, made afresh by run_search; written by the drawing thread
+// only, but for what the workers write into the batches handed to them.
+struct run_context {
+    trace out;                    // the run's standard output
+    screen view;                  // the terminal, if a person watches one
+    worker_pool workers;          // the threads that score batches
+    distance_data data;           // the distance file, and the version in use
+    draw_state drawing;           // which points the iteration being drawn has taken
+    std::vector<batch> batches;   // ring of batches, used in order
+    std::size_t batch_points = 0; // drawn points a batch can hold
+    std::int64_t filled = 0;      // batches taken for drawing so far
+    std::int64_t handed = 0;      // batches handed to the workers so far
+    std::int64_t written = 0;     // batches written so far
+    batch* current = nullptr;     // the batch being drawn into, if any
+    bool ended = false;           // an error line or a failed write ended the run
+    best_so_far best;
+};
 
 // ------------------------------------------------------------------ steps
 
@@ -57,80 +65,73 @@ std::string read_name(std::istream& in) {
 }
 
 // Prints why the file cannot be used.
-void print_file_error(const file_error& why) {
+void print_file_error(run_context& run, const file_error& why) {
     trace_commit(run.out, put_file_error(trace_room(run.out, line_room), why));
 }
 
 // Writes the oldest batch in flight once it has been worked on: its text, the best
 // score among its iterations, and its error line if it has one.
-void write_oldest() {
+void write_oldest(run_context& run) {
     batch& b = run.batches[static_cast<std::size_t>(run.written++ % std::ssize(run.batches))];
-    workers_wait(b);
+    workers_wait(run.workers, b);
+    b.from = nullptr; // its version may go once no batch holds it
     if (run.ended) return;
     trace_write(run.out, batch_text(b));
     for (int i = 0; i < b.count; ++i) {
         // Only a strictly greater score wins: ties keep the earliest, a NaN never wins.
-        if (b.score[i] > run.best_score) {
-            run.best_score = b.score[i];
-            run.best_size = b.size[i];
-            run.best_at = b.first + i;
+        if (b.score[i] > run.best.score) {
+            run.best.score = b.score[i];
+            run.best.size = b.size[i];
+            run.best.at = b.first + i;
             const std::int32_t* sorted = b.sorted.data() + b.start[i];
-            run.best_points.assign(sorted, sorted + b.size[i]);
+            run.best.points.assign(sorted, sorted + b.size[i]);
         }
     }
-    screen_progress(b.first + b.count, run.best_score, run.best_size, false);
+    screen_progress(run.view, b.first + b.count, run.best.score, run.best.size, false);
     if (b.error.what != file_problem::none) {
-        print_file_error(b.error);
+        print_file_error(run, b.error);
         run.ended = true;
     }
     if (run.out.failed) run.ended = true;
 }
 
 // Hands the batch being drawn into over to the workers.
-void hand_over() {
+void hand_over(run_context& run) {
     ++run.handed;
-    workers_submit(*run.current);
+    workers_submit(run.workers, *run.current);
     run.current = nullptr;
 }
 
-// Takes the next batch of the ring to draw into, writing the oldest first when all are in
-// flight.
-void take_batch(std::int32_t first) {
-    if (run.filled - run.written == std::ssize(run.batches)) write_oldest();
+// Takes the next batch of the ring to draw iterations from `first` on into, from the
+// version `from`; writes the oldest batch first when all are in flight.
+void take_batch(run_context& run, std::int32_t first, version_ptr from) {
+    if (run.filled - run.written == std::ssize(run.batches)) write_oldest(run);
     batch& b = run.batches[static_cast<std::size_t>(run.filled++ % std::ssize(run.batches))];
-    batch_reset(b, run.batch_points);
-    b.first = first;
+    batch_reset(b, run.batch_points, first, std::move(from));
     run.current = &b;
 }
 
-// Called before the pair table is rewritten: hands over what was drawn from the old
-// version and writes every batch in flight, so that no worker reads the table.
-void finish_batches_in_flight() {
-    if (run.current != nullptr && run.current->count > 0) hand_over();
-    while (run.written < run.handed) write_oldest();
-}
-
-// Draws iteration `l` into the current batch; false when the file failed, its reason
-// then recorded in the batch.
-bool draw_iteration(std::int32_t l, random_stream& rnd) {
-    if (run.current != nullptr && !batch_has_room(*run.current, max)) hand_over();
+// Draws iteration `l` from the version of the file it counts; false when the file
+// failed, its reason then recorded in the batch that ends with the iterations before.
+bool draw_iteration(run_context& run, std::int32_t l, random_stream& rnd) {
     file_error why;
-    const std::int64_t pairs = init_dados(run.name, why); // may finish the batches in flight
-    if (run.current == nullptr) take_batch(l);
-    batch& b = *run.current;
-    if (pairs >= 0 && guardaEstrutura(run.name, static_cast<std::int32_t>(pairs), why)) {
-        if (b.count == 0) b.n = max;
-        b.size[b.count] = draw_subset(run.drawing, max, rnd, b.drawn.data() + b.start[b.count]);
-        b.start[b.count + 1] = b.start[b.count] + static_cast<std::uint32_t>(b.size[b.count]);
-        ++b.count;
+    const std::int64_t pairs = init_dados(run.data, why);
+    if (pairs >= 0 && guardaEstrutura(run.data, static_cast<std::int32_t>(pairs), why)) {
+        // A batch holds one version: a new one starts a new batch.
+        if (run.current != nullptr &&
+            (run.current->from != run.data.myItems || !batch_has_room(*run.current)))
+            hand_over(run);
+        if (run.current == nullptr) take_batch(run, l, run.data.myItems);
+        batch_add(*run.current, run.drawing, rnd);
         return true;
     }
-    b.error = why;
+    if (run.current == nullptr) take_batch(run, l, nullptr);
+    run.current->error = why;
     return false;
 }
 
 // Writes out what is pending and turns a failed write into the exit status 1.
-int finish(std::ostream& err, int status) {
+int finish(run_context& run, std::ostream& err, int status) {
     if (!trace_flush(run.out)) {
         err << write_error_line;
         err.flush();
@@ -139,10 +140,27 @@ int finish(std::ostream& err, int status) {
     return status;
 }
 
-int workers_for_this_run() {
-    if (worker_setting >= 0) return worker_setting;
+int workers_for(const run_settings& settings) {
+    if (settings.workers >= 0) return settings.workers;
     const int cpus = usable_cpus();
     return cpus > 1 ? cpus : 0;
+}
+
+// The iterations, from the version the start-up counted on; false when the run ended on
+// an error line or a failed write.
+bool run_iterations(run_context& run, std::int32_t iterations, random_stream& rnd, int workers) {
+    run.batches.resize(static_cast<std::size_t>(workers) + 2);
+    run.batch_points = std::max<std::size_t>(points_in_flight / run.batches.size(), max_points);
+    screen_progress(run.view, 0, 0, 0, true);
+    workers_start(run.workers, workers);
+    for (std::int32_t l = 0; l < iterations && !run.ended; ++l) {
+        if (!draw_iteration(run, l, rnd)) break;
+    }
+    if (run.current != nullptr) hand_over(run);
+    while (run.written < run.handed) write_oldest(run);
+    workers_stop(run.workers);
+    screen_clear(run.view);
+    return !run.ended;
 }
 
 } // namespace
@@ -150,53 +168,28 @@ int workers_for_this_run() {
 // ------------------------------------------------------------------ the run
 
 int run_search(std::istream& in, std::ostream& out, std::ostream& err, std::int32_t iterations,
-               random_stream rnd, std::ostream* screen) {
-    trace_start(run.out, &out);
-    screen_start(screen, iterations);
-    trace_write(run.out, prompt_line);
-    screen_prompt();
-    if (!trace_flush(run.out)) return finish(err, 1); // the prompt is seen before we wait
-    run.name = read_name(in);
+               random_stream rnd, const run_settings& settings) {
+    auto run = std::make_unique<run_context>();
+    trace_start(run->out, &out);
+    screen_start(run->view, settings.screen, iterations);
+    trace_write(run->out, prompt_line);
+    screen_prompt(run->view);
+    if (!trace_flush(run->out)) return finish(*run, err, 1); // the prompt is seen before we wait
+    distance_start(run->data, read_name(in), settings.watch);
 
     file_error why;
-    if (init_dados(run.name, why) < 0) {
-        print_file_error(why);
-        return finish(err, 1);
+    if (init_dados(run->data, why) < 0) {
+        print_file_error(*run, why);
+        return finish(*run, err, 1);
     }
-    trace_commit(run.out, put_count(trace_room(run.out, line_room), max));
+    trace_commit(run->out, put_count(trace_room(run->out, line_room), run->data.max));
 
-    const int workers = workers_for_this_run();
-    run.batches.resize(static_cast<std::size_t>(workers) + 2);
-    run.batch_points = std::max<std::size_t>(points_in_flight / run.batches.size(), max_points);
-    run.filled = run.handed = run.written = 0;
-    run.current = nullptr;
-    run.ended = false;
-    run.best_score = 0;
-    run.best_size = 0;
-    run.best_points.clear();
-    set_table_guard(finish_batches_in_flight);
-    screen_progress(0, 0, 0, true);
-    workers_start(workers);
-
-    for (std::int32_t l = 0; l < iterations && !run.ended; ++l) {
-        if (!draw_iteration(l, rnd)) {
-            hand_over();
-            break;
-        }
-    }
-    if (run.current != nullptr && run.current->count > 0) hand_over();
-    while (run.written < run.handed) write_oldest();
-    workers_stop();
-    set_table_guard(nullptr);
-
-    screen_clear();
-    if (run.ended) return finish(err, 1);
-    trace_commit(run.out, put_best(trace_room(run.out, line_room), run.best_size, run.best_score));
-    const int status = finish(err, 0);
-    if (status == 0) screen_best(run.best_at, run.best_points.data(), run.best_size);
+    if (!run_iterations(*run, iterations, rnd, workers_for(settings))) return finish(*run, err, 1);
+    trace_commit(run->out,
+                 put_best(trace_room(run->out, line_room), run->best.size, run->best.score));
+    const int status = finish(*run, err, 0);
+    if (status == 0) screen_best(run->view, run->best.at, run->best.points.data(), run->best.size);
     return status;
 }
 
-void set_worker_count(int count) {
-    worker_setting = count;
-}
+} // namespace subset

@@ -4,6 +4,10 @@
 #include <cstring>
 #include <ostream>
 
+#include "check.hpp"
+
+namespace subset {
+
 void trace_start(trace& t, std::ostream* out) {
     t.out = out;
     t.failed = false;
@@ -21,11 +25,13 @@ bool trace_flush(trace& t) {
 }
 
 char* trace_room(trace& t, std::size_t n) {
+    SUBSET_CHECK(n <= sizeof t.buf);
     if (t.used + n > sizeof t.buf) trace_flush(t);
     return t.buf + t.used;
 }
 
 void trace_commit(trace& t, const char* end) {
+    SUBSET_CHECK(end >= t.buf + t.used && end <= t.buf + sizeof t.buf);
     t.used = static_cast<std::size_t>(end - t.buf);
 }
 
@@ -45,3 +51,5 @@ void trace_write(trace& t, std::string_view text) {
     t.out->write(text.data(), static_cast<std::streamsize>(text.size()));
     if (!*t.out) t.failed = true;
 }
+
+} // namespace subset

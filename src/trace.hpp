@@ -6,6 +6,8 @@
 #include <iosfwd>
 #include <string_view>
 
+namespace subset {
+
 struct trace {
     std::ostream* out = nullptr; // where the text goes; set once by trace_start
     bool failed = false;         // a write to `out` failed; set by trace_flush
@@ -27,3 +29,5 @@ void trace_commit(trace& t, const char* end);
 
 // Writes `text` after the pending text, without copying it into the block when it is long.
 void trace_write(trace& t, std::string_view text);
+
+} // namespace subset

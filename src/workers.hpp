@@ -2,19 +2,43 @@
 // no workers, a batch is worked on at once by the thread that hands it over.
 #pragma once
 
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
+
 #include "batch.hpp"
 
+namespace subset {
+
+// One queue of batches under one lock; a batch is a few hundred iterations of work, so
+// the lock is taken rarely. All fields but `threads` are guarded by `lock`.
+struct worker_pool {
+    std::mutex lock;
+    std::condition_variable handed;   // a batch was handed over, or the pool is stopping
+    std::condition_variable finished; // a batch was worked on
+    std::deque<batch*> queue;         // handed over, not yet taken by a worker
+    std::vector<const batch*> done;   // worked on, not yet waited for
+    int idle = 0;                     // workers waiting for a batch
+    bool waiting = false;             // the drawing thread waits for a batch to be done
+    bool stopping = false;            // set by workers_stop
+    std::vector<std::thread> threads; // the workers; written by the caller's thread only
+};
+
 // Starts `count` workers (0: none).
-void workers_start(int count);
+void workers_start(worker_pool& pool, int count);
 
 // Hands `b` over to be worked on.
-void workers_submit(batch& b);
+void workers_submit(worker_pool& pool, batch& b);
 
 // Waits until `b`, handed over earlier, has been worked on.
-void workers_wait(batch& b);
+void workers_wait(worker_pool& pool, batch& b);
 
 // Lets the workers finish what they were handed, and ends them.
-void workers_stop();
+void workers_stop(worker_pool& pool);
 
 // The number of CPUs this process may run on (its affinity mask), at least 1.
 int usable_cpus();
+
+} // namespace subset

@@ -1,20 +1,19 @@
-// Scratch files and a small fork/exec runner for the built program.
+// Scratch files, the in-process runner and a small fork/exec runner for the built program.
 #include "helpers.hpp"
 
-#include "data/distance_file.hpp"
-
 #include <fcntl.h>
-#include <poll.h>
+#include <pty.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+
+#include "data/version.hpp"
 
 scratch_dir::scratch_dir() {
     std::string tmpl = (std::filesystem::temp_directory_path() / "subset-test-XXXXXX").string();
@@ -65,64 +64,119 @@ std::size_t file_position(int a, int b, int n) {
     return static_cast<std::size_t>((a - 1) * n - a * (a - 1) / 2 + (b - a) - 1);
 }
 
-float loaded_distance(std::int64_t position) {
-    for (std::int32_t a = 1; a < max; position -= max - a, ++a)
-        if (position < max - a)
-            return myItems.dist[pair_index(a, a + 1 + static_cast<std::int32_t>(position), max)];
+float loaded_distance(const subset::version& v, std::int64_t position) {
+    const std::int32_t n = v.points;
+    for (std::int32_t a = 1; a < n; position -= n - a, ++a)
+        if (position < n - a)
+            return v.dist[static_cast<std::size_t>(
+                subset::pair_index(a, a + 1 + static_cast<std::int32_t>(position), n))];
     throw std::out_of_range("no such triple");
 }
 
-running_program start_program(const std::string& input_path, const std::string& err_path,
-                              const std::string& out_path) {
+// ------------------------------------------------------------------ in-process
+
+program_result run_in_process(const std::string& input, std::int32_t iterations,
+                              subset::random_stream rnd, const subset::run_settings& settings) {
+    std::istringstream in(input);
+    std::ostringstream out, err;
+    program_result r;
+    r.status = subset::run_search(in, out, err, iterations, rnd, settings);
+    r.out = out.str();
+    r.err = err.str();
+    return r;
+}
+
+subset::run_settings looking_always(int workers) {
+    subset::run_settings settings;
+    settings.workers = workers;
+    settings.watch.look_interval_ns = 0;
+    return settings;
+}
+
+// ------------------------------------------------------------------ the built program
+
+std::unique_ptr<running_program> start_program(const program_options& options) {
+    auto p = std::make_unique<running_program>();
+    const std::string in_path = p->dir.file("stdin");
+    const std::string err_path = p->dir.file("stderr");
+    write_file(in_path, options.input);
     int out_pipe[2];
     if (pipe(out_pipe) != 0) throw std::runtime_error("pipe failed");
-    pid_t pid = fork();
+    const pid_t pid =
+        options.terminal ? forkpty(&p->terminal_fd, nullptr, nullptr, nullptr) : fork();
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
-        // With no input path, the program starts with its standard input closed.
-        int in_fd = input_path.empty() ? -1 : open(input_path.c_str(), O_RDONLY);
-        int err_fd = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        int out_fd = out_path.empty() ? out_pipe[1] : open(out_path.c_str(), O_WRONLY);
+        const int in_fd = options.close_input ? -1 : open(in_path.c_str(), O_RDONLY);
+        const int out_fd =
+            options.out_path.empty() ? out_pipe[1] : open(options.out_path.c_str(), O_WRONLY);
         if (in_fd < 0)
             close(0);
         else
             dup2(in_fd, 0);
         dup2(out_fd, 1);
-        dup2(err_fd, 2);
+        if (!options.terminal) dup2(open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
         close(out_pipe[0]);
         execl(PROGRAM_PATH, PROGRAM_PATH, static_cast<char*>(nullptr));
         _exit(127);
     }
     close(out_pipe[1]);
-    return {pid, out_pipe[0], err_path};
+    p->pid = pid;
+    p->out_fd = out_pipe[0];
+    if (p->terminal_fd >= 0) {
+        running_program* r = p.get();
+        p->screen_reader = std::thread([r] {
+            char buf[4096];
+            for (ssize_t n; (n = read(r->terminal_fd, buf, sizeof buf)) > 0;)
+                r->screen.append(buf, static_cast<std::size_t>(n));
+        });
+    }
+    return p;
 }
 
 bool read_output(running_program& p, std::string& into, std::size_t size) {
     char buf[65536];
     while (size == 0 || into.size() < size) {
-        ssize_t n = ::read(p.out_fd, buf, sizeof buf);
+        const ssize_t n = ::read(p.out_fd, buf, sizeof buf);
         if (n <= 0) return false;
         into.append(buf, static_cast<std::size_t>(n));
     }
     return true;
 }
 
-int wait_program(running_program& p) {
-    close(p.out_fd);
-    int status = 0;
-    waitpid(p.pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+int decode_status(int wait_status) {
+    if (WIFEXITED(wait_status)) return WEXITSTATUS(wait_status);
+    if (WIFSIGNALED(wait_status)) return 128 + WTERMSIG(wait_status);
+    return -1;
 }
 
-program_result run_program(const std::string& input, const std::string& out_path,
-                           std::size_t keep) {
-    scratch_dir dir;
-    write_file(dir.file("stdin"), input);
-    running_program p = start_program(dir.file("stdin"), dir.file("stderr"), out_path);
-    program_result r{};
-    read_output(p, r.out, keep);
+int wait_program(running_program& p, std::string& err) {
+    if (p.out_fd >= 0) close(p.out_fd);
+    p.out_fd = -1;
+    int status = 0;
+    waitpid(p.pid, &status, 0);
+    if (p.screen_reader.joinable()) {
+        p.screen_reader.join(); // the terminal reads as ended once the program is gone
+        close(p.terminal_fd);
+        err = p.screen;
+    } else {
+        err = read_file(p.dir.file("stderr"));
+    }
+    return decode_status(status);
+}
+
+program_result run_program(const program_options& options, std::size_t keep, bool drain) {
+    std::unique_ptr<running_program> p = start_program(options);
+    program_result r;
+    if (!drain) {
+        read_output(*p, r.out, keep);
+    } else {
+        std::string piece;
+        while (read_output(*p, piece, 1)) {
+            if (keep == 0 || r.out.size() < keep) r.out += piece;
+            piece.clear();
+        }
+    }
     if (keep != 0 && r.out.size() > keep) r.out.resize(keep);
-    r.status = wait_program(p);
-    r.err = read_file(p.err_path);
+    r.status = wait_program(*p, r.err);
     return r;
 }

@@ -1,10 +1,18 @@
-// Shared test helpers: scratch files, generated distance files, and running the built
-// program as a user would.
+// Shared test helpers: scratch files, generated distance files, the search run in-process,
+// and the built program run as a user runs it.
 #pragma once
+
+#include <sys/types.h>
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
+#include <thread>
+
+#include "run.hpp"
+
+// ------------------------------------------------------------------ files
 
 // A fresh directory for one test, removed with everything in it at the end.
 struct scratch_dir {
@@ -30,46 +38,67 @@ std::string distance_text(std::int32_t n, const std::function<double(int, int)>&
 // Distances that differ from pair to pair: i * 0.5 + j * 0.25.
 double simple_distance(int i, int j);
 
+// The four points of the worked example: (1,2) 1.0, (1,3) 2.0, ... (3,4) 6.0.
+inline const std::string example_text = "1 2 1.0\n1 3 2.0\n1 4 3.0\n2 3 4.0\n2 4 5.0\n3 4 6.0\n";
+
 // The place, from 0, of the pair (a, b), a < b, among the triples of a file of n points:
 // worked out here apart from the program's own table layout.
 std::size_t file_position(int a, int b, int n);
 
-// The distance that myItems holds for the position-th triple (from 0) of the version
-// last counted.
-float loaded_distance(std::int64_t position);
+// The distance that version `v` holds for the position-th triple (from 0) of its file.
+float loaded_distance(const subset::version& v, std::int64_t position);
+
+// ------------------------------------------------------------------ runs
 
 // The prompt that starts every trace.
 inline const std::string prompt = "Introduza o nome do ficheiro: ";
+inline const std::string no_access = "Erro no acesso ao ficheiro dos dados\n";
 
 struct program_result {
-    std::string out; // everything written to standard output
-    std::string err; // everything written to standard error
-    int status;      // exit status, or 128 + signal number
+    std::string out; // everything written to standard output (or the part kept)
+    std::string err; // everything written to standard error, or to the terminal
+    int status = 0;  // exit status, or 128 + signal number
 };
 
-// The built program, started with its standard output on a pipe to the test.
+// The search run in this process with `input` on its standard input.
+program_result run_in_process(const std::string& input, std::int32_t iterations,
+                              subset::random_stream rnd, const subset::run_settings& settings = {});
+
+// Settings under which every iteration looks at the file, as tests that change it need.
+subset::run_settings looking_always(int workers = -1);
+
+// How to start the built program.
+struct program_options {
+    std::string input;        // its standard input's text
+    bool close_input = false; // start it with standard input closed instead
+    std::string out_path;     // standard output to this file instead of a pipe to the test
+    bool terminal = false;    // standard error on a pseudo-terminal instead of a file
+};
+
+// The built program, running.
 struct running_program {
-    int pid;
-    int out_fd;
-    std::string err_path; // where its standard error goes
+    scratch_dir dir; // its input and standard error files
+    pid_t pid = -1;
+    int out_fd = -1;           // the pipe from its standard output, if any
+    int terminal_fd = -1;      // the pseudo-terminal's master side, if any
+    std::string screen;        // what it wrote on its terminal; whole after wait_program
+    std::thread screen_reader; // reads `screen`
 };
 
-// Starts the built program with `input_path` as its standard input (closed when the path
-// is empty) and standard error
-// going to `err_path`; standard output goes to `out_path` or, when that is empty, to a
-// pipe read with read_output.
-running_program start_program(const std::string& input_path, const std::string& err_path,
-                              const std::string& out_path = "");
+std::unique_ptr<running_program> start_program(const program_options& options);
 
 // Appends output to `into` until it holds at least `size` bytes or the output ends
 // (size 0: until the end); returns false when the output ended.
 bool read_output(running_program& p, std::string& into, std::size_t size = 0);
 
-// Closes the pipe and waits; returns the exit status, or 128 + signal number.
-int wait_program(running_program& p);
+// Closes the pipe and waits; returns the exit status, or 128 + signal number. Its
+// standard error (or terminal) is then in `err`.
+int wait_program(running_program& p, std::string& err);
 
-// Runs the built program with `input` on its standard input. When `out_path` is given,
-// standard output goes to that file instead of being captured. With `keep` set, only
-// that many bytes of output are read before the pipe is closed on the program.
-program_result run_program(const std::string& input, const std::string& out_path = "",
-                           std::size_t keep = 0);
+// The exit status of a process as waitpid gives it: its own, or 128 + signal number.
+int decode_status(int wait_status);
+
+// Runs the built program to its end. Of its standard output, only the first `keep` bytes
+// are kept (0: all); with `drain` unset, the pipe is closed on it once they are read.
+program_result run_program(const program_options& options, std::size_t keep = 0,
+                           bool drain = false);

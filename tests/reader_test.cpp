@@ -12,6 +12,8 @@
 
 #include "data/reader.hpp"
 
+using namespace subset;
+
 namespace {
 
 // What sscanf makes of `text` for one field: its result, value and characters taken.

@@ -7,10 +7,11 @@
 #include <sstream>
 #include <streambuf>
 
-#include "data/distance_file.hpp"
 #include "helpers.hpp"
 #include "reference.hpp"
 #include "run.hpp"
+
+using namespace subset;
 
 namespace {
 
@@ -23,13 +24,12 @@ int c_rand() {
 std::string program_trace(const std::string& path, std::int32_t iterations, unsigned seed,
                           int workers, bool reproduced) {
     std::srand(seed);
-    set_worker_count(workers);
-    std::istringstream in(path + "\n");
-    std::ostringstream out, err;
-    EXPECT_EQ(0, run_search(in, out, err, iterations,
-                            reproduced ? rand_stream(seed) : stream_of(c_rand)));
-    set_worker_count(-1);
-    return out.str();
+    run_settings settings;
+    settings.workers = workers;
+    program_result r = run_in_process(path + "\n", iterations,
+                                      reproduced ? rand_stream(seed) : stream_of(c_rand), settings);
+    EXPECT_EQ(0, r.status);
+    return r.out;
 }
 
 std::string reference_trace(const std::string& path, std::int32_t iterations, unsigned seed) {
@@ -58,7 +58,6 @@ void expect_same_text(const std::string& want, const std::string& got, const std
 
 // With no worker, one, and three; from rand() and from the reproduced generator.
 void expect_same_traces(const std::string& path, std::int32_t iterations) {
-    look_at_file_next(); // the same name may have held other text a moment ago
     const struct {
         int workers;
         bool reproduced;
@@ -111,10 +110,7 @@ namespace {
 std::string doomed_file;
 long calls_left = 0;
 int rand_then_remove() {
-    if (--calls_left == 0) {
-        std::remove(doomed_file.c_str());
-        look_at_file_next();
-    }
+    if (--calls_left == 0) std::remove(doomed_file.c_str());
     return std::rand();
 }
 
@@ -143,19 +139,16 @@ TEST(Reference, ErrorsMidRunEndTheTraceWhereTheyHappenWithAnyWorkers) {
     doomed_file = dir.file("data");
     const std::string text = distance_text(20, mixed_distance);
     write_file(doomed_file, text);
-    look_at_file_next();
     const std::string whole = reference_trace(doomed_file, 30'000, 5);
     for (int workers : {0, 1, 3}) {
-        set_worker_count(workers);
         // The file removed while iteration j draws: iterations 0 to j, then the error line.
         write_file(doomed_file, text);
-        look_at_file_next();
         std::srand(5);
         calls_left = 60'000;
-        std::istringstream in(doomed_file + "\n");
-        std::ostringstream out, err;
-        EXPECT_EQ(1, run_search(in, out, err, 30'000, stream_of(rand_then_remove)));
-        const std::string got = out.str();
+        const program_result r = run_in_process(
+            doomed_file + "\n", 30'000, stream_of(rand_then_remove), looking_always(workers));
+        EXPECT_EQ(1, r.status);
+        const std::string& got = r.out;
         const std::string error_line = "Erro no acesso ao ficheiro dos dados\n";
         ASSERT_GT(got.size(), 200'000U) << "the file went away in the middle of the run";
         const std::string body = got.substr(0, got.size() - error_line.size());
@@ -163,20 +156,21 @@ TEST(Reference, ErrorsMidRunEndTheTraceWhereTheyHappenWithAnyWorkers) {
         expect_same_text(whole.substr(0, body.size()), body,
                          "file error, workers " + std::to_string(workers));
         EXPECT_EQ(0U, whole.compare(body.size(), 10, "nr pontos:")) << "whole iterations only";
-        EXPECT_EQ("", err.str());
+        EXPECT_EQ("", r.err);
 
         // Output that fails after 300 kB: what was taken is the trace's start, and the
         // failure is reported.
         write_file(doomed_file, text);
-        look_at_file_next();
         full_after sink(300'000);
         std::ostream failing(&sink);
         std::istringstream name(doomed_file + "\n");
+        std::ostringstream err;
         std::srand(5);
-        EXPECT_EQ(1, run_search(name, failing, err, 30'000, stream_of(c_rand)));
+        run_settings settings;
+        settings.workers = workers;
+        EXPECT_EQ(1, run_search(name, failing, err, 30'000, stream_of(c_rand), settings));
         EXPECT_EQ("Erro na escrita dos resultados\n", err.str());
         EXPECT_EQ(300'000U, sink.taken.size());
         EXPECT_EQ(whole.substr(0, sink.taken.size()), sink.taken);
     }
-    set_worker_count(-1);
 }

@@ -1,10 +1,9 @@
 // The driver: how the file name is read, and the run's whole trace around the iterations.
 #include <gtest/gtest.h>
 
-#include <sstream>
-
 #include "helpers.hpp"
-#include "run.hpp"
+
+using namespace subset;
 
 namespace {
 
@@ -13,21 +12,6 @@ int never_called() {
     return 0;
 }
 
-struct run_result {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-run_result run(const std::string& input, std::int32_t iterations, random_stream rnd) {
-    std::istringstream in(input);
-    std::ostringstream out, err;
-    int status = run_search(in, out, err, iterations, rnd);
-    return {status, out.str(), err.str()};
-}
-
-const std::string no_access = "Erro no acesso ao ficheiro dos dados\n";
-
 } // namespace
 
 TEST(Run, ReadsTheWholeFirstLineAsTheName) {
@@ -35,19 +19,19 @@ TEST(Run, ReadsTheWholeFirstLineAsTheName) {
     const std::string long_name(200, 'n');
     const std::string empty_run = prompt + "nr pontos: 4\nMelhor com 0 numeros: 0.000000 pontos\n";
     for (const std::string& name : {std::string("a"), std::string("with space"), long_name})
-        write_file(dir.file(name), distance_text(4, simple_distance));
+        write_file(dir.file(name), example_text);
 
     for (const std::string& input :
          {dir.file("a") + "\n", dir.file("a") + "\r\n", dir.file("a"),
           dir.file("a") + "\nsecond line\n", dir.file("with space") + "\n", dir.file(long_name)}) {
-        run_result r = run(input, 0, stream_of(never_called));
+        program_result r = run_in_process(input, 0, stream_of(never_called));
         EXPECT_EQ(0, r.status) << input;
         EXPECT_EQ(empty_run, r.out) << input;
         EXPECT_EQ("", r.err);
     }
     // A name is not trimmed: a trailing space or a lone carriage return is part of it.
     for (const std::string& input : {dir.file("a") + " \n", dir.file("a") + "\r", std::string()}) {
-        run_result r = run(input, 0, stream_of(never_called));
+        program_result r = run_in_process(input, 0, stream_of(never_called));
         EXPECT_EQ(1, r.status) << input;
         EXPECT_EQ(prompt + no_access, r.out) << input;
     }

@@ -11,44 +11,48 @@
 #include <sstream>
 #include <vector>
 
+#include "data/parse.hpp"
 #include "helpers.hpp"
 #include "run.hpp"
 #include "search/score.hpp"
+
+using namespace subset;
 
 namespace {
 
 // ------------------------------------------------------------------ scripted randomness
 
-std::vector<int> script; // numbers the scripted source hands out, in order
-std::size_t next_number = 0;
-std::function<void(std::size_t)> on_call; // runs before each call, given its number
+// The numbers a scripted source hands out, in order, and what runs before each call
+// (given its number); set for one run by `run`, which clears them after it.
+struct script_state {
+    std::vector<int> numbers;
+    std::size_t next = 0;
+    std::function<void(std::size_t)> on_call;
+};
+script_state script;
 
 int scripted() {
-    if (on_call) on_call(next_number);
-    if (next_number >= script.size()) {
-        ADD_FAILURE() << "the script ran out after " << script.size() << " numbers";
+    if (script.on_call) script.on_call(script.next);
+    if (script.next >= script.numbers.size()) {
+        ADD_FAILURE() << "the script ran out after " << script.numbers.size() << " numbers";
         return 0;
     }
-    return script[next_number++];
+    return script.numbers[script.next++];
 }
 
-struct run_result {
-    int status;
-    std::string out;
-};
-
-run_result run(const std::string& path, std::int32_t iterations, std::vector<int> numbers) {
-    script = std::move(numbers);
-    next_number = 0;
-    std::istringstream in(path + "\n");
-    std::ostringstream out, err;
-    int status = run_search(in, out, err, iterations, stream_of(scripted));
-    on_call = nullptr;
-    EXPECT_EQ("", err.str());
-    return {status, out.str()};
+// Runs `iterations` iterations on `path` with scripted numbers; every iteration looks at
+// the file, so that a change made by `on_call` is seen by the next count.
+program_result run(const std::string& path, std::int32_t iterations, std::vector<int> numbers,
+                   std::function<void(std::size_t)> on_call = nullptr) {
+    script = {std::move(numbers), 0, std::move(on_call)};
+    program_result r =
+        run_in_process(path + "\n", iterations, stream_of(scripted), looking_always());
+    script = {};
+    EXPECT_EQ("", r.err);
+    return r;
 }
 
-const std::string example = "1 2 1.0\n1 3 2.0\n1 4 3.0\n2 3 4.0\n2 4 5.0\n3 4 6.0\n";
+const std::string& example = example_text;
 
 std::string printf_score(float score) {
     char text[400];
@@ -66,7 +70,7 @@ TEST(Search, ScoresTheExampleSubsetsAndKeepsTheBest) {
     // The worked example: K = 2 + 1 % 3 = 3, then draws 3%5+1 = 4, 1, 4 (taken already), 3.
     // Then {2,4}: K = 2, draws 5 (no point), 4, 2; all four: K = 4, draws 1, 2, 3, 4; and
     // the example again, which ties the first score and does not replace it.
-    run_result r =
+    program_result r =
         run(dir.file("four"), 4, {1, 3, 0, 3, 2, 0, 4, 3, 1, 2, 0, 1, 2, 3, 1, 3, 0, 3, 2});
     EXPECT_EQ(0, r.status);
     const std::string example_0 = "nr pontos: 4\n\nPontos escolhidos aleatoriamente:\n4 1 3 \n"
@@ -89,7 +93,7 @@ TEST(Search, TiesKeepTheFirstSizeAndNothingBeatsZeroWhenAllIsNegative) {
     scratch_dir dir;
     // {1,2} scores 6/2 = 3 and {1,2,3} scores (6+0+3)/3 = 3: the first size stays.
     write_file(dir.file("tie"), "1 2 6\n1 3 0\n2 3 3\n");
-    run_result r = run(dir.file("tie"), 2, {0, 0, 1, 1, 0, 1, 2});
+    program_result r = run(dir.file("tie"), 2, {0, 0, 1, 1, 0, 1, 2});
     EXPECT_NE(std::string::npos,
               r.out.find("iteracao 1: 3.000000\nMelhor com 2 numeros: 3.000000"));
 
@@ -110,7 +114,7 @@ TEST(Search, InfinityWinsAndNanNeverDoes) {
     scratch_dir dir;
     write_file(dir.file("odd"), "1 2 nan\n1 3 inf\n2 3 -inf\n");
     // {1,2}: nan; {2,3}: -inf; {1,3}: inf; {1,2,3}: nan (inf + -inf).
-    run_result r = run(dir.file("odd"), 4, {0, 0, 1, 0, 1, 2, 0, 0, 2, 1, 0, 1, 2});
+    program_result r = run(dir.file("odd"), 4, {0, 0, 1, 0, 1, 2, 0, 0, 2, 1, 0, 1, 2});
     const char* expected[] = {"iteracao 0: nan\n", "iteracao 1: -inf\n", "iteracao 2: inf\n",
                               "iteracao 3: ", "Melhor com 2 numeros: inf pontos\n"};
     std::size_t at = 0;
@@ -124,7 +128,7 @@ TEST(Search, ScoreAddsInFileOrderInSinglePrecision) {
     // 1e8 + 1 + ... is where the order of float additions shows in the result.
     scratch_dir dir;
     write_file(dir.file("order"), "1 2 1\n1 3 1e8\n2 3 1\n");
-    run_result r = run(dir.file("order"), 1, {1, 0, 1, 2});
+    program_result r = run(dir.file("order"), 1, {1, 0, 1, 2});
     float sum = 0;
     for (float d : {1.0f, 1e8f, 1.0f}) sum = d + sum;
     EXPECT_NE(std::string::npos, r.out.find("iteracao 0: " + printf_score(sum / 3.0f) + "\n"));
@@ -138,12 +142,9 @@ TEST(Search, AFileChangedWithinAnIterationIsSeenByTheNextOne) {
     write_file(path, example);
     // While iteration 1 draws (its first random number), the file shrinks to 3 points:
     // iteration 1 keeps the version it counted, pairs included, and iteration 2 counts 3.
-    on_call = [&](std::size_t call) {
-        if (call != 5) return;
-        replace_file(path, "1 2 1\n1 3 1\n2 3 1\n");
-        look_at_file_next();
-    };
-    run_result r = run(path, 3, {1, 3, 0, 3, 2, 0, 4, 3, 1, 0, 0, 1});
+    program_result r = run(path, 3, {1, 3, 0, 3, 2, 0, 4, 3, 1, 0, 0, 1}, [&](std::size_t call) {
+        if (call == 5) replace_file(path, "1 2 1\n1 3 1\n2 3 1\n");
+    });
     EXPECT_EQ(0, r.status);
     EXPECT_EQ(prompt + "nr pontos: 4\n"
                        "nr pontos: 4\n\nPontos escolhidos aleatoriamente:\n4 1 3 \n"
@@ -238,10 +239,9 @@ std::map<std::pair<int, int>, float> random_file(const std::string& path, int n,
 }
 
 std::string seeded_run(const std::string& path, std::int32_t iterations, unsigned seed) {
-    std::istringstream in(path + "\n");
-    std::ostringstream out, err;
-    EXPECT_EQ(0, run_search(in, out, err, iterations, rand_stream(seed)));
-    return out.str();
+    program_result r = run_in_process(path + "\n", iterations, rand_stream(seed));
+    EXPECT_EQ(0, r.status);
+    return r.out;
 }
 
 } // namespace
@@ -250,7 +250,6 @@ TEST(Search, SeededRunsAgreeWithAnIndependentReading) {
     scratch_dir dir;
     for (int n : {2, 3, 60}) {
         auto dist = random_file(dir.file("r"), n, 60u + static_cast<unsigned>(n));
-        look_at_file_next();
         check_trace(seeded_run(dir.file("r"), 3000, 11), n, dist, 3000);
     }
 }
@@ -287,8 +286,8 @@ TEST(Search, SubsetsScoredSideBySideKeepTheirOwnSums) {
     for (int i = 1; i < 6; ++i)
         for (int j = i + 1; j <= 6; ++j)
             text += std::to_string(i) + " " + std::to_string(j) + " " + values[v++] + "\n";
-    file_error why;
-    ASSERT_EQ(15, init_dados_from_text(text, why));
+    const parsed six = parse_distances(text);
+    ASSERT_NE(nullptr, six.v);
     std::vector<std::vector<std::int32_t>> subsets;
     for (int mask = 0; mask < 64; ++mask) {
         std::vector<std::int32_t> s;
@@ -300,7 +299,7 @@ TEST(Search, SubsetsScoredSideBySideKeepTheirOwnSums) {
     refs.reserve(subsets.size());
     for (const auto& s : subsets) refs.push_back({s.data(), static_cast<std::int32_t>(s.size())});
     std::vector<float> scores(refs.size());
-    dist_med(refs.data(), static_cast<int>(refs.size()), 6, scores.data());
+    dist_med(refs.data(), static_cast<int>(refs.size()), *six.v, scores.data());
 
     for (std::size_t s = 0; s < subsets.size(); ++s) {
         const auto& points = subsets[s];

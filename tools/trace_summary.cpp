@@ -8,6 +8,8 @@
 
 #include "summary/trace_summary.hpp"
 
+using namespace subset;
+
 int main(int argc, char** argv) {
     bool csv = false;
     const char* name = nullptr;

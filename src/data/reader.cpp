@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <string>
 
+namespace subset {
+
 namespace {
 
 // ------------------------------------------------------------------ characters
@@ -120,3 +122,5 @@ scan_result scan_float(const char*& p, const char* end, float& v) {
     p = q;
     return scan_result::ok;
 }
+
+} // namespace subset

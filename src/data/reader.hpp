@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace subset {
+
 enum class scan_result {
     ok,  // a field was read and `p` moved past it
     end, // only whitespace was left before the end of the text
@@ -23,3 +25,5 @@ scan_result scan_int(const char*& p, const char* end, std::int32_t& v);
 // Accepts what " %f" accepts: signs, exponents, "inf", "infinity", "nan", hexadecimal
 // "0x" forms; and it consumes exactly the characters " %f" would consume.
 scan_result scan_float(const char*& p, const char* end, float& v);
+
+} // namespace subset

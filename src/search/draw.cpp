@@ -4,6 +4,10 @@
 
 #include <algorithm>
 
+#include "check.hpp"
+
+namespace subset {
+
 namespace {
 __extension__ using u128 = unsigned __int128;
 } // namespace
@@ -13,6 +17,7 @@ std::int32_t give_rand(std::int32_t a, std::int32_t b, random_stream& rnd) {
 }
 
 std::int32_t draw_subset(draw_state& d, std::int32_t n, random_stream& rnd, std::int32_t* chosen) {
+    SUBSET_CHECK(n >= 2 && n <= max_points);
     if (++d.stamp == 0) { // after 2^32 iterations: start the stamps again
         std::fill(std::begin(d.taken), std::end(d.taken), 0U);
         d.stamp = 1;
@@ -51,3 +56,5 @@ std::int32_t draw_subset(draw_state& d, std::int32_t n, random_stream& rnd, std:
     rnd.next = next;
     return size;
 }
+
+} // namespace subset

@@ -4,8 +4,10 @@
 
 #include <cstdint>
 
-#include "data/distance_file.hpp"
+#include "data/version.hpp"
 #include "search/random.hpp"
+
+namespace subset {
 
 // Which points the iteration being drawn has taken; owned by the drawing thread.
 struct draw_state {
@@ -23,3 +25,5 @@ std::int32_t give_rand(std::int32_t a, std::int32_t b, random_stream& rnd);
 // each point not yet taken (n + 1 is never a point). Writes the K points to `chosen` in
 // the order in which each was first drawn, and returns K.
 std::int32_t draw_subset(draw_state& d, std::int32_t n, random_stream& rnd, std::int32_t* chosen);
+
+} // namespace subset

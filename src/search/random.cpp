@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+namespace subset {
+
 namespace {
 
 // The generator seeded as srand(seed) seeds glibc's: r[0..30] by 16807 * r mod (2^31 - 1),
@@ -65,3 +67,5 @@ random_stream rand_stream(unsigned seed) {
     std::srand(seed);
     return same ? made : stream_of([] { return std::rand(); });
 }
+
+} // namespace subset

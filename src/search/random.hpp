@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+namespace subset {
+
 // A source of numbers from 0 to RAND_MAX, called as the search needs them.
 using random_source = int (*)();
 
@@ -37,3 +39,5 @@ inline std::int32_t next_value(random_stream& s) {
     if (s.next == random_block) refill(s);
     return static_cast<std::int32_t>(s.ring[31 + s.next++] >> 1);
 }
+
+} // namespace subset

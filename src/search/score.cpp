@@ -9,6 +9,8 @@
 #include <numeric>
 #include <vector>
 
+namespace subset {
+
 namespace {
 
 constexpr int side_by_side = 8;
@@ -17,12 +19,11 @@ constexpr int side_by_side = 8;
 // register walks all of them.
 using point_rows = std::int32_t[side_by_side][max_points + 1];
 
-// Adds, for every chain c < C, the distances myItems.dist[base[c] + rows[c][j]] for j in
+// Adds, for every chain c < C, the distances dist[base[c] + rows[c][j]] for j in
 // [from, to) one by one to sum[c]. The chains are independent, so their additions overlap.
 template <int C>
-void run_chains(const std::int32_t (*rows)[max_points + 1], const std::int64_t* base, float* sum,
-                std::int32_t from, std::int32_t to) {
-    const float* dist = myItems.dist;
+void run_chains(const float* dist, const std::int32_t (*rows)[max_points + 1],
+                const std::int64_t* base, float* sum, std::int32_t from, std::int32_t to) {
     std::int64_t b[C];
     float s[C];
     for (int c = 0; c < C; ++c) {
@@ -37,25 +38,25 @@ void run_chains(const std::int32_t (*rows)[max_points + 1], const std::int64_t* 
 }
 
 // run_chains for a count of chains known only at run time.
-void run_some_chains(int count, const std::int32_t (*rows)[max_points + 1],
+void run_some_chains(int count, const float* dist, const std::int32_t (*rows)[max_points + 1],
                      const std::int64_t* base, float* sum, std::int32_t from, std::int32_t to) {
     switch (count) {
     case 1:
-        return run_chains<1>(rows, base, sum, from, to);
+        return run_chains<1>(dist, rows, base, sum, from, to);
     case 2:
-        return run_chains<2>(rows, base, sum, from, to);
+        return run_chains<2>(dist, rows, base, sum, from, to);
     case 3:
-        return run_chains<3>(rows, base, sum, from, to);
+        return run_chains<3>(dist, rows, base, sum, from, to);
     case 4:
-        return run_chains<4>(rows, base, sum, from, to);
+        return run_chains<4>(dist, rows, base, sum, from, to);
     case 5:
-        return run_chains<5>(rows, base, sum, from, to);
+        return run_chains<5>(dist, rows, base, sum, from, to);
     case 6:
-        return run_chains<6>(rows, base, sum, from, to);
+        return run_chains<6>(dist, rows, base, sum, from, to);
     case 7:
-        return run_chains<7>(rows, base, sum, from, to);
+        return run_chains<7>(dist, rows, base, sum, from, to);
     case 8:
-        return run_chains<8>(rows, base, sum, from, to);
+        return run_chains<8>(dist, rows, base, sum, from, to);
     default:
         return;
     }
@@ -65,7 +66,8 @@ void run_some_chains(int count, const std::int32_t (*rows)[max_points + 1],
 // subset still going runs to the largest subset's end: a subset's list is padded with the
 // point n + 1, whose pair ends the row with +0.0. A sum that starts at +0 is never -0,
 // and adding +0 leaves any other value (infinities and NaNs too) as it was.
-void score_group(const subset_ref* group, int count, std::int32_t n, float* scores) {
+void score_group(const subset_ref* group, int count, const version& items, float* scores) {
+    const std::int32_t n = items.points;
     static thread_local point_rows rows;
     const std::int32_t longest = group[count - 1].size;
     for (int c = 0; c < count; ++c) {
@@ -82,7 +84,8 @@ void score_group(const subset_ref* group, int count, std::int32_t n, float* scor
             const std::int32_t a = rows[c][i];
             base[c] = pair_index(a, a + 1, n) - (a + 1); // (a, b) sits at base + b
         }
-        run_some_chains(count - first, rows + first, base + first, sum + first, i + 1, longest);
+        run_some_chains(count - first, items.dist.data(), rows + first, base + first, sum + first,
+                        i + 1, longest);
     }
     for (int c = 0; c < count; ++c) scores[c] = sum[c] / static_cast<float>(group[c].size);
 }
@@ -107,7 +110,8 @@ void sort_subset(const std::int32_t* drawn, std::int32_t k, std::int32_t n, std:
     }
 }
 
-void dist_med(const subset_ref* subsets, int count, std::int32_t n, float* scores) {
+void dist_med(const subset_ref* subsets, int count, const version& items, float* scores) {
+    const std::int32_t n = items.points;
     // Subsets of nearly the same size side by side, so that little padding is added:
     // ordered by size, counting how many there are of each.
     static thread_local std::vector<int> order, first_of_size;
@@ -125,7 +129,9 @@ void dist_med(const subset_ref* subsets, int count, std::int32_t n, float* score
         subset_ref group[side_by_side];
         float group_scores[side_by_side];
         for (int c = 0; c < in_group; ++c) group[c] = subsets[members[c]];
-        score_group(group, in_group, n, group_scores);
+        score_group(group, in_group, items, group_scores);
         for (int c = 0; c < in_group; ++c) scores[members[c]] = group_scores[c];
     }
 }
+
+} // namespace subset

@@ -4,7 +4,9 @@
 
 #include <cstdint>
 
-#include "data/distance_file.hpp"
+#include "data/version.hpp"
+
+namespace subset {
 
 // Writes the k distinct points of `drawn` (each from 1 to n) to `sorted` in ascending
 // order. `marks` is the caller's scratch of n + 1 bytes, all zero, and left all zero.
@@ -17,7 +19,9 @@ struct subset_ref {
     std::int32_t size;
 };
 
-// Scores `count` subsets of a file of n points from myItems: scores[s] is the single-
+// Scores `count` subsets of the version `items` (the iteration's myItems): scores[s] is the single-
 // precision sum of the distances of subset s's pairs (c0,c1), (c0,c2), ..., (c1,c2), ...,
 // added one by one in that order to a sum that starts at +0, divided by its size.
-void dist_med(const subset_ref* subsets, int count, std::int32_t n, float* scores);
+void dist_med(const subset_ref* subsets, int count, const version& items, float* scores);
+
+} // namespace subset

@@ -9,8 +9,10 @@
 #include <cstring>
 #include <string_view>
 
-#include "data/distance_file.hpp"
+#include "data/version.hpp"
 #include "lines.hpp"
+
+namespace subset {
 
 namespace {
 
@@ -104,7 +106,7 @@ struct reader {
 // A count line "nr pontos: N"; false when `line` is not one.
 bool count_line(reader& r, std::string_view line) {
     std::int64_t n = 0;
-    if (!starts(line, "nr pontos: ") || !whole_number(line.substr(11), n) || n < 2 ||
+    if (!starts(line, count_text) || !whole_number(line.substr(count_text.size()), n) || n < 2 ||
         n > max_points)
         return false;
     if (r.f.points == 0) r.f.points = static_cast<std::int32_t>(n);
@@ -116,7 +118,7 @@ bool count_line(reader& r, std::string_view line) {
 
 // An error line that ends a run; false when `line` is not one.
 bool error_line(reader& r, std::string_view line) {
-    if (!starts(line, "Erro no ")) return false;
+    if (!starts(line, error_start)) return false;
     r.f.error = std::string(line);
     r.next = expect::nothing;
     return true;
@@ -127,9 +129,9 @@ bool result_line(reader& r, std::string_view line) {
     std::int64_t size = 0;
     std::int64_t number = 0;
     double score = 0;
-    if (!take_number(line, "Distancia media para ", size) || size != r.size ||
-        !take_number(line, " pontos, iteracao ", number) || number != r.f.iterations ||
-        !starts(line, ": ") || !score_text(line.substr(2), score))
+    if (!take_number(line, result_text, size) || size != r.size ||
+        !take_number(line, result_iteration, number) || number != r.f.iterations ||
+        !starts(line, result_score) || !score_text(line.substr(result_score.size()), score))
         return r.fail("esperava o resultado da iteracao " + std::to_string(r.f.iterations));
     size_figures& s = r.f.by_size[static_cast<std::size_t>(r.size)];
     ++s.iterations;
@@ -168,7 +170,7 @@ bool take_line(reader& r, std::string_view line) {
         return error_line(r, line) || r.fail("esperava o numero de pontos");
     case expect::count_or_end:
         if (count_line(r, line) || error_line(r, line)) return true;
-        if (starts(line, "Melhor com ")) {
+        if (starts(line, best_text)) {
             r.f.finished = true;
             r.next = expect::nothing;
             return true;
@@ -179,8 +181,7 @@ bool take_line(reader& r, std::string_view line) {
         return line.empty() || r.fail("esperava uma linha vazia");
     case expect::title:
         r.next = expect::drawn;
-        return line == "Pontos escolhidos aleatoriamente:" ||
-               r.fail("esperava o titulo dos pontos");
+        return line == title_line || r.fail("esperava o titulo dos pontos");
     case expect::drawn:
         r.next = expect::size;
         return point_list(line, static_cast<std::int32_t>(r.f.by_size.size()) - 1, false, r.size) ||
@@ -188,7 +189,7 @@ bool take_line(reader& r, std::string_view line) {
     case expect::size: {
         std::int64_t k = 0;
         r.next = expect::sorted;
-        return (take_number(line, "Nr pontos aleatorios: ", k) && line.empty() && k == r.size) ||
+        return (take_number(line, chosen_text, k) && line.empty() && k == r.size) ||
                r.fail("esperava o numero de pontos escolhidos");
     }
     case expect::sorted: {
@@ -203,8 +204,8 @@ bool take_line(reader& r, std::string_view line) {
         std::int64_t k = 0;
         std::int64_t pairs = 0;
         r.next = expect::result;
-        return (take_number(line, "", k) && k == r.size && take_number(line, " - ", pairs) &&
-                pairs == k * (k - 1) / 2 && line == " ") ||
+        return (take_number(line, "", k) && k == r.size && take_number(line, pairs_text, pairs) &&
+                pairs == k * (k - 1) / 2 && line == pairs_end) ||
                r.fail("esperava o numero de pares");
     }
     case expect::result:
@@ -300,3 +301,5 @@ void print_csv(std::FILE* out, const trace_figures& f) {
                      static_cast<long long>(s.highest_at));
     }
 }
+
+} // namespace subset

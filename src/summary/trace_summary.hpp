@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace subset {
+
 // Scores of the iterations of one subset size. Scores that are not numbers are counted
 // in `iterations` only.
 struct size_figures {
@@ -41,3 +43,5 @@ void print_table(std::FILE* out, const trace_figures& f);
 
 // Prints the figures per subset size as CSV, with a header line.
 void print_csv(std::FILE* out, const trace_figures& f);
+
+} // namespace subset

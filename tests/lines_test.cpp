@@ -1,0 +1,47 @@
+// The trace's text: the score against printf's "%f".
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdio>
+#include <random>
+#include <string>
+
+#include "lines.hpp"
+
+using namespace subset;
+
+TEST(Lines, ScoresReadAsPrintfPrintsThem) {
+    auto expect_same = [](float f) {
+        char want[400];
+        char got[line_room];
+        std::snprintf(want, sizeof want, "%f", static_cast<double>(f));
+        ASSERT_EQ(std::string(want), std::string(got, put_score(got, f)))
+            << std::bit_cast<std::uint32_t>(f);
+    };
+    const float cases[] = {0.0F,
+                           -0.0F,
+                           0.5e-6F,
+                           1.5e-6F,
+                           2.5e-6F,
+                           -0.5e-6F,
+                           0.4999999e-6F,
+                           1e-45F,
+                           3.666667F,
+                           1e8F,
+                           1.17549435e-38F,
+                           3.4028235e38F,
+                           -3.4028235e38F,
+                           1099511627776.0F,
+                           2199023255552.0F,
+                           8796093022208.0F};
+    for (float f : cases) expect_same(f);
+    std::mt19937 gen(2026);
+    for (int i = 0; i < 300'000; ++i) {
+        const float any = std::bit_cast<float>(static_cast<std::uint32_t>(gen()));
+        if (!std::isnan(any)) expect_same(any);
+        // Values in the range scores usually take, where the exact path is used.
+        expect_same(std::uniform_real_distribution<float>(-2000, 2000)(gen));
+        expect_same(static_cast<float>(gen() % 20'000'000) / 8'388'608.0F);
+    }
+}

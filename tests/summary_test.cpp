@@ -1,0 +1,168 @@
+// Reading a trace back: the figures of a known trace, a run that ended with an error, and
+// every way a text can fail to be a trace.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <iterator>
+#include <string>
+
+#include "helpers.hpp"
+#include "summary/trace_summary.hpp"
+
+using namespace subset;
+
+namespace {
+
+// The worked example and three more iterations (see the search tests): sizes 3, 2, 4, 3
+// scoring 3.666667, 2.5, 5.25, 3.666667.
+const int example_numbers[] = {1, 3, 0, 3, 2, 0, 4, 3, 1, 2, 0, 1, 2, 3, 1, 3, 0, 3, 2};
+std::size_t example_next = 0;
+int example_source() {
+    return example_numbers[example_next++ % std::size(example_numbers)];
+}
+
+std::string example_trace(const std::string& path) {
+    write_file(path, example_text);
+    example_next = 0;
+    program_result r = run_in_process(path + "\n", 4, stream_of(example_source));
+    EXPECT_EQ(0, r.status);
+    return r.out;
+}
+
+bool read_text(const std::string& text, trace_figures& f, std::string& problem) {
+    std::FILE* in = fmemopen(const_cast<char*>(text.data()), text.size(), "r");
+    const bool ok = read_trace(in, f, problem);
+    std::fclose(in);
+    return ok;
+}
+
+// Runs the built trace_summary on `path`; its standard output, error and status.
+program_result summarise(const std::string& path, const std::string& flags) {
+    scratch_dir dir;
+    const int status = std::system((std::string(SUMMARY_PATH) + " " + flags + " '" + path + "' >" +
+                                    dir.file("out") + " 2>" + dir.file("err"))
+                                       .c_str());
+    return {read_file(dir.file("out")), read_file(dir.file("err")), decode_status(status)};
+}
+
+// `text` with its line `number` (from 1) replaced by `line`.
+std::string with_line(const std::string& text, int number, const std::string& line) {
+    std::size_t start = 0;
+    for (int l = 1; l < number; ++l) start = text.find('\n', start) + 1;
+    const std::size_t end = text.find('\n', start);
+    return text.substr(0, start) + line + text.substr(end);
+}
+
+} // namespace
+
+TEST(Summary, GivesTheFiguresOfEachSubsetSizeAndTheBestSubset) {
+    scratch_dir dir;
+    write_file(dir.file("trace"), example_trace(dir.file("four")));
+    program_result r = summarise(dir.file("trace"), "--csv");
+    EXPECT_EQ(0, r.status);
+    EXPECT_EQ("k,iteracoes,media,minimo,maximo,iteracao_do_maximo\n"
+              "2,1,2.500000,2.500000,2.500000,1\n"
+              "3,2,3.666667,3.666667,3.666667,0\n"
+              "4,1,5.250000,5.250000,5.250000,2\n",
+              r.out);
+    r = summarise(dir.file("trace"), "");
+    EXPECT_EQ(0, r.status);
+    EXPECT_EQ("Resumo do trace: 4 iteracoes sobre 4 pontos\n\n"
+              "    K  iteracoes        media       minimo       maximo   iteracao\n"
+              "    2          1     2.500000     2.500000     2.500000          1\n"
+              "    3          2     3.666667     3.666667     3.666667          0\n"
+              "    4          1     5.250000     5.250000     5.250000          2\n"
+              "\n(iteracao: a primeira que chegou ao maximo de K)\n"
+              "Melhor: 5.250000 com 4 pontos, na iteracao 2: 1 2 3 4\n",
+              r.out);
+}
+
+TEST(Summary, SummarisesARunThatEndedWithAnError) {
+    scratch_dir dir;
+    const std::string trace = example_trace(dir.file("four"));
+    // The run ended during its third iteration: two iterations, then the error line.
+    const std::size_t third = trace.find("nr pontos: 4\n\n", trace.find("iteracao 1:"));
+    const std::string error = "Erro no ficheiro dos dados: triplo 5 em falta ou mal formado";
+    trace_figures f;
+    std::string problem;
+    ASSERT_TRUE(read_text(trace.substr(0, third) + error + "\n", f, problem)) << problem;
+    EXPECT_EQ(2, f.iterations);
+    EXPECT_EQ(error, f.error);
+    EXPECT_FALSE(f.finished);
+    EXPECT_EQ(3, f.best_size);
+    EXPECT_EQ("1 3 4", f.best_points);
+}
+
+TEST(Summary, NamesTheLineWhereATextStopsBeingATrace) {
+    scratch_dir dir;
+    const std::string trace = example_trace(dir.file("four"));
+    const struct {
+        std::string text;
+        std::string problem;
+    } cases[] = {
+        {"", "linha 0: vazio: nao e um trace"},
+        {with_line(trace, 1, "nr pontos: 4"),
+         "linha 1: nao comeca pelo pedido do nome do ficheiro"},
+        {with_line(trace, 1, prompt + "4"), "linha 1: esperava o numero de pontos"},
+        {with_line(trace, 1, prompt + "nr pontos: 1"), "linha 1: esperava o numero de pontos"},
+        {with_line(trace, 2, "nr pontos 4"),
+         "linha 2: esperava o numero de pontos ou a linha final"},
+        {with_line(trace, 3, " "), "linha 3: esperava uma linha vazia"},
+        {with_line(trace, 4, "Pontos escolhidos:"), "linha 4: esperava o titulo dos pontos"},
+        {with_line(trace, 5, "4 1 5 "), "linha 5: esperava os pontos escolhidos"},
+        {with_line(trace, 5, "4 1 3"), "linha 5: esperava os pontos escolhidos"},
+        {with_line(trace, 6, "Nr pontos aleatorios: 2"),
+         "linha 6: esperava o numero de pontos escolhidos"},
+        {with_line(trace, 7, "1 4 3 "), "linha 7: esperava os pontos ordenados"},
+        {with_line(trace, 8, "3 - 2 "), "linha 8: esperava o numero de pares"},
+        {with_line(trace, 8, "3 - 3"), "linha 8: esperava o numero de pares"},
+        {with_line(trace, 9, "Distancia media para 3 pontos, iteracao 1: 3.666667"),
+         "linha 9: esperava o resultado da iteracao 0"},
+        {with_line(trace, 9, "Distancia media para 3 pontos, iteracao 0: tres"),
+         "linha 9: esperava o resultado da iteracao 0"},
+        {trace + "nr pontos: 4\n", "linha 35: texto depois do fim do trace"},
+        {prompt + "nr pontos: 4\n" + std::string(std::size_t{3} << 20, '1'),
+         "linha 2: linha demasiado longa"},
+    };
+    for (const auto& c : cases) {
+        trace_figures f;
+        std::string problem;
+        EXPECT_FALSE(read_text(c.text, f, problem)) << c.problem;
+        EXPECT_EQ(c.problem, problem);
+    }
+    // A folder, which opens but cannot be read.
+    std::FILE* folder = std::fopen(dir.path.c_str(), "rb");
+    ASSERT_NE(nullptr, folder);
+    trace_figures f;
+    std::string problem;
+    EXPECT_FALSE(read_trace(folder, f, problem));
+    EXPECT_EQ("erro de leitura", problem);
+    std::fclose(folder);
+}
+
+TEST(Summary, TheProgramSaysWhatIsNoTrace) {
+    scratch_dir dir;
+    std::string broken = example_trace(dir.file("four"));
+    broken.replace(broken.find("1 3 4 \n"), 7, "1 4 3 \n");
+    write_file(dir.file("broken"), broken);
+    program_result r = summarise(dir.file("broken"), "");
+    EXPECT_EQ(1, r.status);
+    EXPECT_EQ("", r.out);
+    EXPECT_EQ("trace_summary: " + dir.file("broken") +
+                  ": nao e um trace de subset_search (linha 7: esperava os pontos ordenados)\n",
+              r.err);
+    r = summarise(DATA_DIR "/four.txt", "--csv");
+    EXPECT_EQ(1, r.status);
+    EXPECT_EQ("trace_summary: " DATA_DIR "/four.txt: nao e um trace de subset_search (linha 1: "
+              "nao comeca pelo pedido do nome do ficheiro)\n",
+              r.err);
+    r = summarise(dir.file("missing"), "");
+    EXPECT_EQ(1, r.status);
+    EXPECT_EQ("trace_summary: nao consigo abrir " + dir.file("missing") + "\n", r.err);
+    r = summarise(dir.file("broken"), "--wrong");
+    EXPECT_EQ(2, r.status);
+    EXPECT_EQ("uso: trace_summary [--csv] [FICHEIRO]\n", r.err);
+}
