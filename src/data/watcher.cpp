@@ -193,8 +193,13 @@ file_error watch_version(file_watch& w, version_ptr& v) {
         o = look(w);
         if (w.served && o.what != file_problem::none) o = wait_for_usable(w, o);
     }
-    v = o.what == file_problem::none ? w.current : nullptr;
-    if (v != nullptr) w.served = true;
+    // Copied only when it changed: a copy costs two atomic counts, a compare nothing.
+    if (o.what != file_problem::none) {
+        v = nullptr;
+    } else if (v != w.current) {
+        v = w.current;
+        w.served = true;
+    }
     return o;
 }
 

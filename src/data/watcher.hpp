@@ -53,8 +53,9 @@ struct file_watch {
 // Starts watching the file `path`; nothing is read until the first watch_version.
 void watch_start(file_watch& w, std::string path, watch_settings settings = {});
 
-// Returns the version the file holds now, in `v`, looking at the file when a look is due;
-// on a file that cannot be used, returns why and leaves `v` empty. Once a usable version
+// Returns the version the file holds now, in `v` (which holds what the last call gave),
+// looking at the file when a look is due; on a file that cannot be used, returns why and
+// leaves `v` empty. Once a usable version
 // has been handed out, an unusable one is waited on, looking every few milliseconds,
 // until the file is usable again or has not changed for a second; a file that cannot be
 // opened ends the wait at once.
