@@ -2,10 +2,13 @@
 // loop or the plain rendering kept with the tests, with the C library's generator seeded
 // by a given seed and the trace counted and thrown away.
 // Usage: bench_driver fast|plain FILE ITERATIONS SEED [WORKERS]
+//        bench_driver parse FILE
 // (WORKERS: worker threads of the program's loop; by default one per CPU.)
 // Prints: "<mode> <iterations> iterations <seconds> s <bytes> bytes <cpu> s-drawing <cpu>
 // s-all": the wall time, the trace's size, and the CPU time of the thread that draws
-// (and writes) and of all threads.
+// (and writes) and of all threads. `parse` reads the file as a run's first count does
+// (read, hashed and parsed in one pass) and prints "parse <points> points <bytes> bytes
+// <seconds> s".
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +19,7 @@
 #include <streambuf>
 #include <string>
 
+#include "data/distance_file.hpp"
 #include "reference.hpp"
 #include "run.hpp"
 
@@ -48,10 +52,31 @@ double cpu_seconds(clockid_t clock) {
 
 } // namespace
 
+// Times the first count of a run on `file`.
+int time_parse(const std::string& file) {
+    subset::distance_data data;
+    subset::distance_start(data, file);
+    subset::file_error why;
+    const auto start = std::chrono::steady_clock::now();
+    const std::int64_t pairs = subset::init_dados(data, why);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (pairs < 0) {
+        (void)std::fputs("the file cannot be used\n", stderr);
+        return 1;
+    }
+    std::printf("parse %d points %llu bytes %.6f s\n", data.max,
+                static_cast<unsigned long long>(data.watch.bytes), seconds);
+    return 0;
+}
+
 int main(int argc, char** argv) {
+    if (argc == 3 && std::strcmp(argv[1], "parse") == 0) return time_parse(argv[2]);
     if ((argc != 5 && argc != 6) ||
         (std::strcmp(argv[1], "fast") != 0 && std::strcmp(argv[1], "plain") != 0)) {
-        (void)std::fputs("usage: bench_driver fast|plain FILE ITERATIONS SEED [WORKERS]\n", stderr);
+        (void)std::fputs("usage: bench_driver fast|plain FILE ITERATIONS SEED [WORKERS]\n"
+                         "       bench_driver parse FILE\n",
+                         stderr);
         return 2;
     }
     subset::run_settings settings;

@@ -1,7 +1,8 @@
 // Fuzz target for the distance file reader: any bytes either load, with the point count
 // and the pairs that the C library's formatted input reads from them, or are refused with
 // the one line the program prints for them. The expected outcome is worked out here with
-// fscanf over the same bytes.
+// fscanf over the same bytes; and a parse through a buffer of a few bytes must equal the
+// parse of the whole.
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -119,6 +120,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 std::fprintf(stderr, "pair (%d, %d) differs\n", a, b);
                 std::abort();
             }
+        }
+    }
+    // Through a buffer of a few bytes, every boundary falls somewhere inside the text:
+    // the parse must not change.
+    const parsed small = parse_distances(text, 1 + size % 7);
+    if ((small.v == nullptr) != (got.v == nullptr) || small.error.what != got.error.what ||
+        small.error.detail != got.error.detail) {
+        std::fprintf(stderr, "a small buffer changed the outcome\n");
+        std::abort();
+    }
+    for (std::size_t t = 0; got.v != nullptr && t < table_size(max); ++t) {
+        if (!same_float(small.v->dist[t], got.v->dist[t])) {
+            std::fprintf(stderr, "a small buffer changed entry %zu\n", t);
+            std::abort();
         }
     }
     return 0;

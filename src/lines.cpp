@@ -1,4 +1,4 @@
-// The text of the trace. Point numbers come from a table made at compile time, and the
+// The text of the trace. Point numbers come from a table made once at start-up, and the
 // score takes an exact integer path where it can: both are most of the trace's bytes.
 #include "lines.hpp"
 
@@ -23,8 +23,9 @@ char* put_int(char* at, std::int64_t v) {
     return std::to_chars(at, at + 24, v).ptr;
 }
 
-// "%d " for every point number, made at compile time: the text and its length, in eight
-// bytes so that one fixed-size copy moves any of them.
+// "%d " for every point number, made once at start-up (a table of 65,537 is past what
+// compilers agree to work out at compile time): the text and its length, in eight bytes
+// so that one fixed-size copy moves any of them.
 struct point_label {
     char text[7];
     std::uint8_t length;
@@ -32,7 +33,7 @@ struct point_label {
 static_assert(sizeof(point_label) == 8);
 static_assert(max_points < 1'000'000, "a label holds six digits and a space");
 
-constexpr std::array<point_label, max_points + 1> point_labels = [] {
+const std::array<point_label, max_points + 1> point_labels = [] {
     std::array<point_label, max_points + 1> labels{};
     for (int v = 1; v <= max_points; ++v) {
         char digits[8] = {};
@@ -136,6 +137,10 @@ char* put_file_error(char* at, const file_error& why) {
         at = put_text(at, "Erro no ficheiro dos dados: triplo ");
         at = put_int(at, why.detail);
         return put_text(at, " em falta ou mal formado\n");
+    case file_problem::memory:
+        at = put_text(at, "Erro no ficheiro dos dados: sem memoria para ");
+        at = put_int(at, why.detail);
+        return put_text(at, " pontos\n");
     }
     return at;
 }

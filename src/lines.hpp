@@ -57,11 +57,12 @@ inline constexpr std::string_view write_error_line = "Erro na escrita dos result
 inline constexpr std::size_t line_room = 400;
 
 // Room for the eight lines of an iteration of a subset of k points: each point list
-// takes at most 5 bytes a point (4 digits and a space) and writes up to 7 bytes past its
+// takes at most 6 bytes a point (5 digits and a space) and writes up to 7 bytes past its
 // end; the six other lines take at most 16 + 35 + 27 + 16 + 105 bytes (a score with 39
 // digits before the point, an iteration number with 10).
 inline constexpr std::size_t iteration_room(std::int32_t k) {
-    return 256 + 10 * static_cast<std::size_t>(k);
+    static_assert(max_points < 100'000, "five digits a point");
+    return 256 + 12 * static_cast<std::size_t>(k);
 }
 
 // "nr pontos: N\n"

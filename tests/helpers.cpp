@@ -56,6 +56,13 @@ std::string distance_text(std::int32_t n, const std::function<double(int, int)>&
     return text;
 }
 
+std::string first_run_text(std::int32_t n, const std::string& rest) {
+    std::string text;
+    for (std::int32_t j = 2; j <= n; ++j)
+        text.append("1 ").append(std::to_string(j)).append(" 1\n");
+    return text + rest;
+}
+
 double simple_distance(int i, int j) {
     return i * 0.5 + j * 0.25;
 }

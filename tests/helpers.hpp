@@ -35,6 +35,9 @@ std::string read_file(const std::string& path);
 // of each pair given by `dist(i, j)` printed as "%g".
 std::string distance_text(std::int32_t n, const std::function<double(int, int)>& dist);
 
+// The first run of a file of `n` points, the triples (1, 2) .. (1, n), then `rest`.
+std::string first_run_text(std::int32_t n, const std::string& rest = "");
+
 // Distances that differ from pair to pair: i * 0.5 + j * 0.25.
 double simple_distance(int i, int j);
 

@@ -38,8 +38,8 @@ TEST(Program, RefusesFilesWithOneLineAndStatusOne) {
         {"", "Erro no ficheiro dos dados: sao precisos pelo menos 2 pontos\n"},
         {"3 4 1.0\n", "Erro no ficheiro dos dados: sao precisos pelo menos 2 pontos\n"},
         {"1 2 1.0\n1 3 2.0\n2 3", "Erro no ficheiro dos dados: triplo 3 em falta ou mal formado\n"},
-        {distance_text(2001, simple_distance),
-         "Erro no ficheiro dos dados: 2001 pontos excedem o maximo de 2000\n"},
+        {first_run_text(65'537),
+         "Erro no ficheiro dos dados: 65537 pontos excedem o maximo de 65536\n"},
     };
     for (const auto& c : cases) {
         const std::string path = dir.file("f");
@@ -95,10 +95,10 @@ TEST(Program, OpensLongNamesWhole) {
 
 TEST(Program, ReadsFilesAtTheEdgesOfWhatItAccepts) {
     scratch_dir dir;
-    // The largest file it takes.
-    write_file(dir.file("big"), distance_text(2000, simple_distance));
+    // Past the old limit of 2000 points.
+    write_file(dir.file("big"), distance_text(3000, simple_distance));
     program_result r = run_on(dir.file("big") + "\n", 4096);
-    EXPECT_EQ(0, r.out.rfind(prompt + "nr pontos: 2000\nnr pontos: 2000\n\n", 0))
+    EXPECT_EQ(0, r.out.rfind(prompt + "nr pontos: 3000\nnr pontos: 3000\n\n", 0))
         << r.out.substr(0, 200);
     EXPECT_EQ("", r.err);
     // Garbage after the last pair it needs, with four points and with two (where the

@@ -125,31 +125,6 @@ TEST(Watcher, ParsesEachVersionOnceWhateverItsStampsSay) {
     EXPECT_EQ(0, time.pauses);
 }
 
-TEST(Watcher, KeepsANumberThatEndsAtTheReadLimit) {
-    scratch_dir dir;
-    const std::string path = dir.file("limit");
-    write_file(path, "1 2 3.25\nxyz");
-    const struct {
-        std::size_t limit;
-        std::string printed;
-    } cases[] = {
-        {7, "Erro no ficheiro dos dados: triplo 1 em falta ou mal formado\n"}, // not 3.2
-        {8, "nr pontos: 2\n"},  // the byte past the limit is a line end: 3.25 is whole
-        {10, "nr pontos: 2\n"}, // cut back to the line end before "xy"
-        {12, "nr pontos: 2\n"}, // the whole file, up to its last byte
-    };
-    for (const auto& c : cases) {
-        watch_settings s;
-        s.read_limit = c.limit;
-        distance_data d;
-        distance_start(d, path, s);
-        EXPECT_EQ(c.printed, count(d)) << c.limit;
-        if (d.myItems != nullptr) {
-            EXPECT_EQ(3.25F, loaded_distance(*d.myItems, 0));
-        }
-    }
-}
-
 TEST(Watcher, WaitsOutAWriteInProgress) {
     scratch_dir dir;
     const std::string path = dir.file("data");

@@ -1,24 +1,38 @@
-// The distance file's text turned into a version: a pure function, with no file, clock or
-// state behind it. The file lists every pair (i, j), 1 <= i < j <= N, once, as a
-// whitespace-separated triple "i j distance", ordered by i and then j; N is taken from the
-// length of the run of triples that start with point 1.
+// The distance file's bytes turned into a version: a function of a stream of bytes, with
+// no file, clock or state behind it. The file lists every pair (i, j), 1 <= i < j <= N,
+// once, as a whitespace-separated triple "i j distance", ordered by i and then j; N is
+// taken from the length of the run of triples that start with point 1.
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <string_view>
 
 #include "data/version.hpp"
 
 namespace subset {
 
-// What a text gives: a version, or why it cannot be used (`v` then empty).
+// Where the bytes come from: puts up to `room` bytes at `into` and returns how many, 0 at
+// the end, or -1 when they cannot be read.
+using byte_source = std::function<std::ptrdiff_t(char* into, std::size_t room)>;
+
+// Bytes read at a time. A single number longer than this grows the buffer to hold it.
+inline constexpr std::size_t parse_buffer = std::size_t{1} << 20;
+
+// What the bytes give: a version, or why they cannot be used (`v` then empty).
 struct parsed {
     version_ptr v;
     file_error error;
 };
 
-// Returns the version that `text` holds. Refuses a text of fewer than 2 or more than
-// max_points points, or with a triple missing or malformed among its first N(N-1)/2.
-// Nothing after those triples is read.
-parsed parse_distances(std::string_view text);
+// Returns the version that the bytes of `source` hold, reading them once, `buffer` bytes
+// at a time, and nothing after the last triple needed (but for the rest of that buffer).
+// Refuses a text of fewer than 2 or more than max_points points (right after counting),
+// one with a triple missing or malformed among its first N(N-1)/2, and one whose table
+// cannot be had; bytes that cannot be read are an access problem.
+parsed parse_distances(const byte_source& source, std::size_t buffer = parse_buffer);
+
+// The same over text held in memory.
+parsed parse_distances(std::string_view text, std::size_t buffer = parse_buffer);
 
 } // namespace subset

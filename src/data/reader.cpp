@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <string>
 
+#include <fast_float/fast_float.h>
+
 namespace subset {
 
 namespace {
@@ -59,21 +61,34 @@ scan_result scan_int(const char*& p, const char* end, std::int32_t& v) {
     bool negative = false;
     if (*q == '+' || *q == '-') negative = (*q++ == '-');
     const char* digits = q;
-    while (q != end && is_digit(*q)) ++q;
+    // One pass over the digits; past 2^32 the value only needs to stay out of range.
+    std::uint64_t value = 0;
+    for (; q != end && is_digit(*q); ++q)
+        if (value <= (std::uint64_t{1} << 32)) value = value * 10 + static_cast<unsigned>(*q - '0');
     if (q == digits) return scan_result::bad;
-    // from_chars takes a '-' but not a '+': parse the magnitude with its sign in front.
-    std::int64_t value = 0;
-    auto r = std::from_chars(digits, q, value);
-    if (r.ec != std::errc{}) return scan_result::bad;
-    if (negative) value = -value;
-    if (value < INT32_MIN || value > INT32_MAX) return scan_result::bad;
-    v = static_cast<std::int32_t>(value);
+    if (value > (negative ? std::uint64_t{1} << 31 : (std::uint64_t{1} << 31) - 1))
+        return scan_result::bad;
+    v = static_cast<std::int32_t>(negative ? -static_cast<std::int64_t>(value)
+                                           : static_cast<std::int64_t>(value));
     p = q;
     return scan_result::ok;
 }
 
 scan_result scan_float(const char*& p, const char* end, float& v) {
     if (!skip_space(p, end)) return scan_result::end;
+    // The common shapes, [-]digits[.digits][e[sign]digits], in one pass: when the number
+    // fast_float reads is followed by whitespace (or the text's end), formatted input
+    // gathers exactly its characters too, and both round as strtof does.
+    const char* first = *p == '+' ? p + 1 : p; // from_chars takes a '-' but no '+'
+    const char* lead = first != end && *first == '-' && first == p ? first + 1 : first;
+    if (lead != end && (is_digit(*lead) || *lead == '.')) {
+        // fast_float gives strtof's value even out of range (infinity, zero).
+        const auto r = fast_float::from_chars(first, end, v);
+        if (r.ec == std::errc{} && (r.ptr == end || is_space(*r.ptr))) {
+            p = r.ptr;
+            return scan_result::ok;
+        }
+    }
     const char* const b = p;
     const char* q = p;
     std::size_t sign = 0;

@@ -9,11 +9,12 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <new>
 #include <thread>
 
+#define XXH_STATIC_LINKING_ONLY // the hash's state on the stack: no allocation to fail
+#include <xxhash.h>
+
 #include "data/parse.hpp"
-#include "data/reader.hpp"
 
 namespace subset {
 
@@ -28,7 +29,7 @@ constexpr int clock_stride = 8;
 constexpr std::int64_t settle_ns = 100'000'000;
 // A version that cannot be used, seen during a run, may be a write in progress: it is
 // looked at again every poll_ns, and taken as final once its stamps have stood still
-// for give_up_ns.
+// for give_up_ns. A table that cannot be had is not waited on.
 constexpr std::int64_t give_up_ns = 1'000'000'000;
 constexpr std::int64_t poll_ns = 2'000'000;
 
@@ -53,53 +54,39 @@ bool same_stamps(const file_stamps& a, const file_stamps& b) {
 
 // ------------------------------------------------------------------ reading
 
-// Reads the open file `fd` into `text`, at most `limit` bytes of it; false on a read
-// error or when there is no memory for it. Of a longer file, the text ends at the limit
-// when the byte just past it is whitespace, else at the last whitespace before it, so
-// that no number is cut in two.
-bool read_all(int fd, off_t size_hint, std::size_t limit, std::vector<char>& text) {
-    try {
-        text.resize(std::min<std::size_t>(static_cast<std::size_t>(size_hint), limit) + 1);
-        std::size_t used = 0;
-        for (;;) {
-            if (used == text.size()) {
-                if (used > limit) break;
-                text.resize(std::min(text.size() * 2 + 4096, limit + 1));
-            }
-            ssize_t n = ::read(fd, text.data() + used, text.size() - used);
-            if (n < 0) return false;
-            if (n == 0) break;
-            used += static_cast<std::size_t>(n);
+// The bytes of the open file `fd` as they are read, hashed on the way.
+struct hashed_reader {
+    int fd;
+    XXH3_state_t* state;
+    std::uint64_t bytes = 0;
+    std::ptrdiff_t operator()(char* into, std::size_t room) {
+        const ssize_t n = ::read(fd, into, room);
+        if (n > 0) {
+            XXH3_64bits_update(state, into, static_cast<std::size_t>(n));
+            bytes += static_cast<std::uint64_t>(n);
         }
-        if (used > limit) {
-            used = limit;
-            if (!is_space(text[limit]))
-                while (used > 0 && !is_space(text[used - 1])) --used;
-        }
-        text.resize(used);
-    } catch (const std::bad_alloc&) {
-        text.clear();
-        return false;
+        return n;
     }
-    return true;
-}
+};
 
-// Returns whether the open file `fd` still holds exactly `text` (as read_all would read
-// it); compared piece by piece, so that no second copy of a large file is made.
-bool holds_text(int fd, const std::vector<char>& text) {
+// Returns the hash of the first `bytes` bytes of the open file `fd`, read a buffer at a
+// time; false when the file holds fewer or cannot be read.
+bool hash_first(int fd, std::uint64_t bytes, std::uint64_t& hash) {
+    XXH3_state_t state;
+    XXH3_INITSTATE(&state);
+    XXH3_64bits_reset(&state);
     char piece[1 << 16];
-    std::size_t at = 0;
-    for (;;) {
-        ssize_t n = ::read(fd, piece, sizeof piece);
-        if (n < 0) return false;
-        if (n == 0) return at == text.size();
-        const auto got = static_cast<std::size_t>(n);
-        if (at >= text.size()) return false; // bytes past the text: what was cut? read again
-        const std::size_t same = std::min(got, text.size() - at);
-        if (std::memcmp(piece, text.data() + at, same) != 0) return false;
-        at += same;
-        if (same < got) return false;
+    bool whole = true;
+    for (std::uint64_t left = bytes; left > 0 && whole;) {
+        const ssize_t n = ::read(fd, piece, std::min<std::uint64_t>(left, sizeof piece));
+        whole = n > 0;
+        if (whole) {
+            XXH3_64bits_update(&state, piece, static_cast<std::size_t>(n));
+            left -= static_cast<std::uint64_t>(n);
+        }
     }
+    hash = XXH3_64bits_digest(&state);
+    return whole;
 }
 
 // ------------------------------------------------------------------ looking
@@ -125,7 +112,8 @@ file_error look(file_watch& w) {
     const file_stamps seen{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
     const bool same = w.held && same_stamps(seen, w.stamps);
     if (same && !w.settled && now - w.first_seen >= settle_ns) w.settled = true;
-    if (same && (w.settled || holds_text(fd, w.text))) {
+    std::uint64_t hash = 0;
+    if (same && (w.settled || (hash_first(fd, w.bytes, hash) && hash == w.hash))) {
         ::close(fd);
         return w.parsed;
     }
@@ -136,13 +124,19 @@ file_error look(file_watch& w) {
     }
     if (same) ::lseek(fd, 0, SEEK_SET);
     w.held = false;
-    w.current = nullptr;
-    const bool read = read_all(fd, st.st_size, w.settings.read_limit, w.text);
+    w.current = nullptr; // the old version lives on in whoever still holds it
+    XXH3_state_t state;
+    XXH3_INITSTATE(&state);
+    XXH3_64bits_reset(&state);
+    hashed_reader reader{fd, &state};
+    parsed p = parse_distances(
+        std::ref(reader),
+        std::min<std::size_t>(parse_buffer, static_cast<std::size_t>(st.st_size) + 1));
     ::close(fd);
-    if (!read) return {file_problem::access, 0};
-    w.held = true;
+    w.hash = XXH3_64bits_digest(&state);
+    w.bytes = reader.bytes;
+    w.held = p.error.what != file_problem::access;
     ++w.parses;
-    parsed p = parse_distances({w.text.data(), w.text.size()});
     w.current = std::move(p.v);
     w.parsed = p.error;
     return w.parsed;
@@ -163,7 +157,8 @@ bool look_due(file_watch& w) {
 file_error wait_for_usable(file_watch& w, file_error o) {
     file_stamps stamps = w.stamps;
     std::int64_t changed = w.settings.now();
-    while (o.what != file_problem::none && o.what != file_problem::access) {
+    while (o.what != file_problem::none && o.what != file_problem::access &&
+           o.what != file_problem::memory) {
         w.settings.pause(poll_ns);
         const std::int64_t parses = w.parses;
         o = look(w);
@@ -180,7 +175,7 @@ file_error wait_for_usable(file_watch& w, file_error o) {
 } // namespace
 
 void watch_start(file_watch& w, std::string path, watch_settings settings) {
-    w = {};
+    w = file_watch{};
     w.path = std::move(path);
     w.settings = std::move(settings);
     if (!w.settings.now) w.settings.now = steady_ns;

@@ -11,7 +11,6 @@
 #include <ctime>
 #include <functional>
 #include <string>
-#include <vector>
 
 #include "data/version.hpp"
 
@@ -22,7 +21,6 @@ struct watch_settings {
     std::function<std::int64_t()> now;       // the clock, in nanoseconds (steady_clock if unset)
     std::function<void(std::int64_t)> pause; // waits so many nanoseconds (sleeps if unset)
     std::int64_t look_interval_ns = 500'000; // looks at most this often (0: at every call)
-    std::size_t read_limit = std::size_t{256} << 20; // the most of a file that is read
 };
 
 struct file_stamps {
@@ -37,13 +35,14 @@ struct file_stamps {
 struct file_watch {
     std::string path;            // the file's name, fixed for the run
     watch_settings settings;     // the clock and the timings
-    bool held = false;           // `text` and the fields after it belong to a version
+    bool held = false;           // the fields below belong to a version of the file
     bool served = false;         // a usable version was handed out: a run is on
     file_stamps stamps{};        // identity and stamps of the version held
     std::int64_t first_seen = 0; // clock when those stamps were first seen
     bool settled = false;        // stamps unchanged long enough: the bytes need no check
-    std::vector<char> text;      // the version's bytes as read
-    version_ptr current;         // what parsing `text` gave, when usable
+    std::uint64_t hash = 0;      // of the version's bytes as read (xxHash)
+    std::uint64_t bytes = 0;     // how many were read
+    version_ptr current;         // what parsing them gave, when usable
     file_error parsed;           // or why it cannot be used
     std::int64_t last_look = 0;  // clock at the last look
     int calls_unclocked = 0;     // calls since the clock was last read

@@ -6,6 +6,7 @@
 #include "search/score.hpp"
 
 #include <algorithm>
+#include <memory>
 #include <numeric>
 #include <vector>
 
@@ -15,15 +16,22 @@ namespace {
 
 constexpr int side_by_side = 8;
 
-// The point lists of the subsets scored side by side, at a fixed stride, so that one
-// register walks all of them.
-using point_rows = std::int32_t[side_by_side][max_points + 1];
+// The point lists of the subsets scored side by side sit at a stride fixed at compile
+// time, so that one register walks all of them; a short stride for files up to
+// short_rows points, where the lists of a group share a few pages, and a long one for any
+// file. Neither is a multiple of 4 KiB: lists that far apart would all fall in the same
+// cache set.
+constexpr std::size_t short_rows = 2001;
+constexpr std::size_t long_rows = max_points + 81;
+static_assert(short_rows * 4 % 4096 != 0 && long_rows * 4 % 4096 != 0 && long_rows > max_points);
+
+template <std::size_t Stride> using point_rows = std::int32_t (*)[Stride];
 
 // Adds, for every chain c < C, the distances dist[base[c] + rows[c][j]] for j in
 // [from, to) one by one to sum[c]. The chains are independent, so their additions overlap.
-template <int C>
-void run_chains(const float* dist, const std::int32_t (*rows)[max_points + 1],
-                const std::int64_t* base, float* sum, std::int32_t from, std::int32_t to) {
+template <int C, std::size_t Stride>
+void run_chains(const float* dist, point_rows<Stride> rows, const std::int64_t* base, float* sum,
+                std::int32_t from, std::int32_t to) {
     std::int64_t b[C];
     float s[C];
     for (int c = 0; c < C; ++c) {
@@ -38,37 +46,47 @@ void run_chains(const float* dist, const std::int32_t (*rows)[max_points + 1],
 }
 
 // run_chains for a count of chains known only at run time.
-void run_some_chains(int count, const float* dist, const std::int32_t (*rows)[max_points + 1],
+template <std::size_t Stride>
+void run_some_chains(int count, const float* dist, point_rows<Stride> rows,
                      const std::int64_t* base, float* sum, std::int32_t from, std::int32_t to) {
     switch (count) {
     case 1:
-        return run_chains<1>(dist, rows, base, sum, from, to);
+        return run_chains<1, Stride>(dist, rows, base, sum, from, to);
     case 2:
-        return run_chains<2>(dist, rows, base, sum, from, to);
+        return run_chains<2, Stride>(dist, rows, base, sum, from, to);
     case 3:
-        return run_chains<3>(dist, rows, base, sum, from, to);
+        return run_chains<3, Stride>(dist, rows, base, sum, from, to);
     case 4:
-        return run_chains<4>(dist, rows, base, sum, from, to);
+        return run_chains<4, Stride>(dist, rows, base, sum, from, to);
     case 5:
-        return run_chains<5>(dist, rows, base, sum, from, to);
+        return run_chains<5, Stride>(dist, rows, base, sum, from, to);
     case 6:
-        return run_chains<6>(dist, rows, base, sum, from, to);
+        return run_chains<6, Stride>(dist, rows, base, sum, from, to);
     case 7:
-        return run_chains<7>(dist, rows, base, sum, from, to);
+        return run_chains<7, Stride>(dist, rows, base, sum, from, to);
     case 8:
-        return run_chains<8>(dist, rows, base, sum, from, to);
+        return run_chains<8, Stride>(dist, rows, base, sum, from, to);
     default:
         return;
     }
+}
+
+// The lists of one thread at `Stride`: allocated once and not cleared, so that only the
+// entries written are touched.
+template <std::size_t Stride> point_rows<Stride> rows_of_this_thread() {
+    static thread_local const std::unique_ptr<std::int32_t[][Stride]> store(
+        new std::int32_t[side_by_side][Stride]);
+    return store.get();
 }
 
 // Scores up to side_by_side subsets, given in ascending order of size. Row i of every
 // subset still going runs to the largest subset's end: a subset's list is padded with the
 // point n + 1, whose pair ends the row with +0.0. A sum that starts at +0 is never -0,
 // and adding +0 leaves any other value (infinities and NaNs too) as it was.
+template <std::size_t Stride>
 void score_group(const subset_ref* group, int count, const version& items, float* scores) {
     const std::int32_t n = items.points;
-    static thread_local point_rows rows;
+    point_rows<Stride> rows = rows_of_this_thread<Stride>();
     const std::int32_t longest = group[count - 1].size;
     for (int c = 0; c < count; ++c) {
         std::int32_t* p = rows[c];
@@ -84,8 +102,8 @@ void score_group(const subset_ref* group, int count, const version& items, float
             const std::int32_t a = rows[c][i];
             base[c] = pair_index(a, a + 1, n) - (a + 1); // (a, b) sits at base + b
         }
-        run_some_chains(count - first, items.dist.data(), rows + first, base + first, sum + first,
-                        i + 1, longest);
+        run_some_chains<Stride>(count - first, items.dist.get(), rows + first, base + first,
+                                sum + first, i + 1, longest);
     }
     for (int c = 0; c < count; ++c) scores[c] = sum[c] / static_cast<float>(group[c].size);
 }
@@ -129,7 +147,10 @@ void dist_med(const subset_ref* subsets, int count, const version& items, float*
         subset_ref group[side_by_side];
         float group_scores[side_by_side];
         for (int c = 0; c < in_group; ++c) group[c] = subsets[members[c]];
-        score_group(group, in_group, items, group_scores);
+        if (static_cast<std::size_t>(n) < short_rows)
+            score_group<short_rows>(group, in_group, items, group_scores);
+        else
+            score_group<long_rows>(group, in_group, items, group_scores);
         for (int c = 0; c < in_group; ++c) scores[members[c]] = group_scores[c];
     }
 }
