@@ -12,7 +12,9 @@ struct item {
     float dist;
 };
 
-constexpr int capacity = 2000 * 1999 / 2;
+// The tables and lists of the original program; they grow for a larger file, keeping
+// what they held.
+constexpr int capacity = 10000;
 constexpr int list_size = 2000;
 
 std::int32_t max = 0;
@@ -72,8 +74,8 @@ float dist_med(int n, int count, const std::vector<item>& items) {
 } // namespace
 
 int run(const std::string& name, std::FILE* to, std::int32_t iterations, int (*rnd)()) {
-    myItems.resize(capacity);
-    mySol.resize(capacity);
+    myItems.assign(capacity, item{});
+    mySol.assign(capacity, item{});
     out = to;
     std::fputs("Introduza o nome do ficheiro: ", out);
     long pairs = init_dados(name);
@@ -84,6 +86,14 @@ int run(const std::string& name, std::FILE* to, std::int32_t iterations, int (*r
     for (int l = 0; l <= iterations - 1; ++l) {
         pairs = init_dados(name);
         if (pairs < 0) return 1;
+        if (myItems.size() < static_cast<std::size_t>(pairs))
+            myItems.resize(static_cast<std::size_t>(pairs));
+        if (mySol.size() < static_cast<std::size_t>(pairs))
+            mySol.resize(static_cast<std::size_t>(pairs));
+        if (pool.size() < static_cast<std::size_t>(max)) {
+            pool.resize(static_cast<std::size_t>(max));
+            chosen.resize(static_cast<std::size_t>(max));
+        }
         // Drawing.
         for (int m = 0; m < max; ++m) pool[m] = m + 1;
         const int size = give_rand(2, max, rnd);

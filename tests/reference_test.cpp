@@ -87,6 +87,24 @@ TEST(Reference, TracesAreIdenticalAcrossSizes) {
     }
 }
 
+TEST(Reference, TracesAreIdenticalPastTwoThousandPoints) {
+    // The plain rendering rereads every pair of the file twice an iteration: a few
+    // iterations each, one seed, with no worker and with three.
+    scratch_dir dir;
+    const struct {
+        int points;
+        std::int32_t iterations;
+    } cases[] = {{2001, 3}, {3000, 2}, {5000, 1}};
+    for (const auto& c : cases) {
+        const std::string path = dir.file(std::string("n").append(std::to_string(c.points)));
+        write_file(path, distance_text(c.points, mixed_distance));
+        const std::string want = reference_trace(path, c.iterations, 20261208U);
+        for (int workers : {0, 3})
+            expect_same_text(want, program_trace(path, c.iterations, 20261208U, workers, true),
+                             path + " workers " + std::to_string(workers));
+    }
+}
+
 TEST(Reference, TracesAreIdenticalAcrossLayouts) {
     scratch_dir dir;
     std::string text = distance_text(30, mixed_distance);
