@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <iterator>
@@ -101,7 +102,8 @@ namespace {
     if (a.v == nullptr) return ::testing::AssertionSuccess();
     if (a.v->points != b.v->points) return ::testing::AssertionFailure() << "point counts differ";
     for (std::size_t i = 0; i < table_size(a.v->points); ++i)
-        if (std::memcmp(&a.v->dist[i], &b.v->dist[i], sizeof(float)) != 0)
+        if (std::bit_cast<std::uint32_t>(a.v->dist[i]) !=
+            std::bit_cast<std::uint32_t>(b.v->dist[i]))
             return ::testing::AssertionFailure() << "entry " << i << " differs";
     return ::testing::AssertionSuccess();
 }
@@ -112,7 +114,7 @@ byte_source in_pieces(const std::string& text, std::vector<std::size_t> pieces) 
                                                                       std::size_t room) mutable {
         const std::size_t want = pieces[std::min(next++, pieces.size() - 1)];
         const std::size_t n = std::min({room, want, text.size() - at});
-        std::memcpy(into, text.data() + at, n);
+        std::copy_n(text.data() + at, n, into);
         at += n;
         return static_cast<std::ptrdiff_t>(n);
     };
