@@ -1,6 +1,9 @@
 // Filling a batch, and the work a worker does on it: everything but the drawing.
 #include "batch.hpp"
 
+#include <algorithm>
+#include <new>
+
 #include "check.hpp"
 #include "lines.hpp"
 #include "search/score.hpp"
@@ -14,7 +17,8 @@ void batch_reset(batch& b, std::size_t points, std::int32_t first, version_ptr f
     b.start[0] = 0;
     b.error = {};
     b.text_used = 0;
-    if (b.drawn.size() < points) b.drawn.resize(points);
+    const std::size_t room = std::max<std::size_t>(points, b.from != nullptr ? b.from->points : 0);
+    if (b.drawn.size() < room) b.drawn.resize(room);
 }
 
 void batch_add(batch& b, draw_state& drawing, random_stream& rnd) {
@@ -26,15 +30,16 @@ void batch_add(batch& b, draw_state& drawing, random_stream& rnd) {
     ++b.count;
 }
 
-void work_on(batch& b) {
-    if (b.count == 0) return; // a batch that only carries an error line
+namespace {
+
+void work(batch& b) {
     const version& items = *b.from;
     const std::int32_t n = items.points;
     const std::size_t points = b.start[b.count];
     if (b.sorted.size() < points + 1) b.sorted.resize(points + 1);
     static thread_local std::vector<std::uint8_t> marks;
     marks.resize(static_cast<std::size_t>(n) + 1);
-    subset_ref subsets[batch_iterations];
+    subset_ref* subsets = b.subsets;
     std::size_t room = 0;
     for (int i = 0; i < b.count; ++i) {
         std::int32_t* sorted = b.sorted.data() + b.start[i];
@@ -54,6 +59,18 @@ void work_on(batch& b) {
         static_cast<void>(from);
     }
     b.text_used = static_cast<std::size_t>(at - b.text.data());
+}
+
+} // namespace
+
+void work_on(batch& b) {
+    b.failed = false;
+    if (b.count == 0) return; // a batch that only carries an error line
+    try {
+        work(b);
+    } catch (...) { // memory for its room; nothing may end a worker
+        b.failed = true;
+    }
 }
 
 } // namespace subset

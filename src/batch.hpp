@@ -10,6 +10,7 @@
 
 #include "data/version.hpp"
 #include "search/draw.hpp"
+#include "search/score.hpp"
 
 namespace subset {
 
@@ -26,14 +27,18 @@ struct batch {
     std::vector<std::int32_t> drawn;           // points of each, in draw order
     file_error error; // the file failed in iteration first + count: its line follows
     // Written by the worker.
-    std::vector<std::int32_t> sorted; // points of each, sorted (one spare entry)
+    bool failed = false;                  // the memory to work on it could not be had
+    std::vector<std::int32_t> sorted;     // points of each, sorted (one spare entry)
+    subset_ref subsets[batch_iterations]; // each one's sorted points, as scoring takes them
     float score[batch_iterations];
     std::vector<char> text; // the eight lines of each iteration
     std::size_t text_used = 0;
 };
 
-// Makes `b` empty, ready to take up to `points` drawn points of iterations that start at
-// `first` and use the version `from` (empty for a batch that only carries an error).
+// Makes `b` empty, ready to take up to `points` drawn points (and at least one subset of
+// its version's every point) of iterations that start at `first` and use the version
+// `from` (empty for a batch that only carries an error). Throws std::bad_alloc when the
+// room cannot be had.
 void batch_reset(batch& b, std::size_t points, std::int32_t first, version_ptr from);
 
 // Whether `b` can take one more iteration.
@@ -45,7 +50,8 @@ inline bool batch_has_room(const batch& b) {
 // Draws one more iteration into `b`, which must have room for it.
 void batch_add(batch& b, draw_state& drawing, random_stream& rnd);
 
-// Sorts, scores and writes the text of the iterations of `b`, from its version.
+// Sorts, scores and writes the text of the iterations of `b`, from its version; sets
+// `failed` instead when the memory for it cannot be had.
 void work_on(batch& b);
 
 inline std::string_view batch_text(const batch& b) {

@@ -33,18 +33,20 @@ struct point_label {
 static_assert(sizeof(point_label) == 8);
 static_assert(max_points < 1'000'000, "a label holds six digits and a space");
 
-const std::array<point_label, max_points + 1> point_labels = [] {
-    std::array<point_label, max_points + 1> labels{};
+std::array<point_label, max_points + 1> point_labels; // written once, below
+
+// Fills point_labels in place (a copy would take half a megabyte of stack at start-up).
+const bool point_labels_made = [] {
     for (int v = 1; v <= max_points; ++v) {
         char digits[8] = {};
         int n = 0;
         for (int rest = v; rest > 0; rest /= 10) digits[n++] = static_cast<char>('0' + rest % 10);
-        point_label& label = labels[static_cast<std::size_t>(v)];
+        point_label& label = point_labels[static_cast<std::size_t>(v)];
         for (int k = 0; k < n; ++k) label.text[k] = digits[n - 1 - k];
         label.text[n] = ' ';
         label.length = static_cast<std::uint8_t>(n + 1);
     }
-    return labels;
+    return true;
 }();
 
 // `points` (each from 1 to max_points), one space after each, then a line end. Needs
@@ -138,6 +140,8 @@ char* put_file_error(char* at, const file_error& why) {
         at = put_int(at, why.detail);
         return put_text(at, " em falta ou mal formado\n");
     case file_problem::memory:
+        if (why.detail == 0)
+            return put_text(at, "Erro no ficheiro dos dados: sem memoria para o ler\n");
         at = put_text(at, "Erro no ficheiro dos dados: sem memoria para ");
         at = put_int(at, why.detail);
         return put_text(at, " pontos\n");

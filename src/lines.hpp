@@ -52,6 +52,10 @@ inline constexpr std::string_view error_start = "Erro no ";
 
 // On standard error, when the trace cannot be written.
 inline constexpr std::string_view write_error_line = "Erro na escrita dos resultados\n";
+// In place of the rest of a run that cannot get the memory it needs to go on.
+inline constexpr std::string_view no_memory_line = "Erro no programa: sem memoria para continuar\n";
+// Before the best subset's line on the terminal, when the run was stopped.
+inline constexpr std::string_view interrupted_note = "Execucao interrompida. ";
 
 // Room for any one line but those of the point lists.
 inline constexpr std::size_t line_room = 400;

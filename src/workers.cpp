@@ -4,6 +4,8 @@
 #include <sched.h>
 
 #include <algorithm>
+#include <new>
+#include <system_error>
 
 namespace subset {
 
@@ -28,9 +30,18 @@ void work(worker_pool& pool) {
 
 } // namespace
 
-void workers_start(worker_pool& pool, int count) {
+int workers_start(worker_pool& pool, int count, const std::function<void()>& before_each) {
     pool.stopping = false;
-    for (int i = 0; i < count; ++i) pool.threads.emplace_back(work, std::ref(pool));
+    try {
+        pool.done.reserve(static_cast<std::size_t>(count) + 2); // never grown by a worker
+        for (int i = 0; i < count; ++i) {
+            if (before_each) before_each();
+            pool.threads.emplace_back(work, std::ref(pool));
+        }
+    } catch (const std::system_error&) { // no thread to be had: fewer workers
+    } catch (const std::bad_alloc&) {
+    }
+    return static_cast<int>(pool.threads.size());
 }
 
 void workers_submit(worker_pool& pool, batch& b) {

@@ -4,6 +4,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -26,8 +27,10 @@ struct worker_pool {
     std::vector<std::thread> threads; // the workers; written by the caller's thread only
 };
 
-// Starts `count` workers (0: none).
-void workers_start(worker_pool& pool, int count);
+// Starts up to `count` workers (0: none) and returns how many started: a thread that
+// cannot be had ends the starting, and the run goes on with those there are. `before_each`,
+// when set, runs before each start and may throw as a failed start does (for tests).
+int workers_start(worker_pool& pool, int count, const std::function<void()>& before_each = {});
 
 // Hands `b` over to be worked on.
 void workers_submit(worker_pool& pool, batch& b);

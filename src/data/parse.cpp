@@ -160,9 +160,8 @@ file_error load_pairs(byte_stream& s, const std::vector<float>& first_row, bool 
     return {};
 }
 
-} // namespace
-
-parsed parse_distances(const byte_source& source, std::size_t buffer) {
+// parse_distances, but for the memory its buffers take.
+parsed parse_stream(const byte_source& source, std::size_t buffer) {
     byte_stream s{source, std::vector<char>(std::max<std::size_t>(buffer, 1))};
     s.p = s.usable = s.buf.data();
     std::vector<float> first_row;
@@ -193,6 +192,17 @@ parsed parse_distances(const byte_source& source, std::size_t buffer) {
     if (s.failed) return {nullptr, {file_problem::access, 0}};
     if (e.what != file_problem::none) return {nullptr, e};
     return {std::move(v), {}};
+}
+
+} // namespace
+
+parsed parse_distances(const byte_source& source, std::size_t buffer) {
+    try {
+        return parse_stream(source, buffer);
+    } catch (const std::bad_alloc&) {
+        // The buffer, or a number longer than the memory left: nothing to do but say so.
+        return {nullptr, {file_problem::memory, 0}};
+    }
 }
 
 parsed parse_distances(std::string_view text, std::size_t buffer) {

@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <thread>
 
 #define XXH_STATIC_LINKING_ONLY // the hash's state on the stack: no allocation to fail
@@ -75,13 +77,15 @@ bool hash_first(int fd, std::uint64_t bytes, std::uint64_t& hash) {
     XXH3_state_t state;
     XXH3_INITSTATE(&state);
     XXH3_64bits_reset(&state);
-    char piece[1 << 16];
+    constexpr std::size_t piece_size = 1 << 16;
+    const std::unique_ptr<char[]> piece(new (std::nothrow) char[piece_size]);
+    if (piece == nullptr) return false; // read the file again instead
     bool whole = true;
     for (std::uint64_t left = bytes; left > 0 && whole;) {
-        const ssize_t n = ::read(fd, piece, std::min<std::uint64_t>(left, sizeof piece));
+        const ssize_t n = ::read(fd, piece.get(), std::min<std::uint64_t>(left, piece_size));
         whole = n > 0;
         if (whole) {
-            XXH3_64bits_update(&state, piece, static_cast<std::size_t>(n));
+            XXH3_64bits_update(&state, piece.get(), static_cast<std::size_t>(n));
             left -= static_cast<std::uint64_t>(n);
         }
     }
