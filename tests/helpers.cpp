@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -123,6 +124,10 @@ std::unique_ptr<running_program> start_program(const program_options& options) {
         dup2(out_fd, 1);
         if (!options.terminal) dup2(open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
         close(out_pipe[0]);
+        if (options.memory_cap != 0) {
+            const rlimit cap{options.memory_cap, options.memory_cap};
+            setrlimit(RLIMIT_AS, &cap);
+        }
         execl(PROGRAM_PATH, PROGRAM_PATH, static_cast<char*>(nullptr));
         _exit(127);
     }

@@ -72,11 +72,26 @@ subset::run_settings looking_always(int workers = -1);
 
 // How to start the built program.
 struct program_options {
-    std::string input;        // its standard input's text
-    bool close_input = false; // start it with standard input closed instead
-    std::string out_path;     // standard output to this file instead of a pipe to the test
-    bool terminal = false;    // standard error on a pseudo-terminal instead of a file
+    std::string input;          // its standard input's text
+    bool close_input = false;   // start it with standard input closed instead
+    std::string out_path;       // standard output to this file instead of a pipe to the test
+    bool terminal = false;      // standard error on a pseudo-terminal instead of a file
+    std::size_t memory_cap = 0; // when set, the most address space it may take (bytes)
 };
+
+// Whether this build runs under AddressSanitizer, whose shadow memory fills any cap on
+// the address space.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool sanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool sanitized = true;
+#else
+inline constexpr bool sanitized = false;
+#endif
+#else
+inline constexpr bool sanitized = false;
+#endif
 
 // The built program, running.
 struct running_program {

@@ -19,18 +19,6 @@ using namespace subset;
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool sanitized = true; // its shadow memory already fills any cap
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool sanitized = true;
-#else
-constexpr bool sanitized = false;
-#endif
-#else
-constexpr bool sanitized = false;
-#endif
-
 // Runs `body` in a child whose address space may grow by `room` bytes more; returns the
 // child's exit status (its `body`'s result, or 100 + signal).
 int with_capped_memory(std::size_t room, const std::function<int()>& body) {

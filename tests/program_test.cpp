@@ -7,12 +7,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <string_view>
 #include <vector>
@@ -308,4 +310,81 @@ TEST(Program, EndsCleanlyWhenItsFileIsSpoiledDuringARun) {
         fresh();
         expect_end_with(run_through_change(data, [&] { chmod(data.c_str(), 0); }), no_access);
     }
+}
+
+TEST(Program, UnderLowMemoryEndsOnAWholeLineAndNeverAborts) {
+    if (sanitized) GTEST_SKIP() << "a sanitizer's shadow memory fills any cap";
+    scratch_dir dir;
+    write_file(dir.file("four"), example_text);
+    const std::string no_memory = "Erro no programa: sem memoria para continuar\n";
+    for (const std::size_t mb : {6, 8, 12, 20, 32}) {
+        program_options options;
+        options.input = dir.file("four") + "\n";
+        options.memory_cap = mb << 20;
+        std::unique_ptr<running_program> p = start_program(options);
+        std::string tail, piece;
+        while (read_output(*p, piece, 1)) { // the whole trace goes by; its end is kept
+            tail += piece;
+            piece.clear();
+            if (tail.size() > (1 << 16)) tail.erase(0, tail.size() - 4096);
+        }
+        std::string err;
+        const int status = wait_program(*p, err);
+        if (status == 0) {
+            const std::size_t final_line = tail.rfind("\nMelhor com ");
+            ASSERT_NE(std::string::npos, final_line) << mb;
+            EXPECT_EQ(" pontos\n", tail.substr(tail.size() - 8)) << mb;
+        } else if (status == 127 && tail.empty()) {
+            // Too little even to load the C++ library: nothing of ours ran.
+        } else {
+            EXPECT_EQ(1, status) << mb << " MB: " << err;
+            ASSERT_GE(tail.size(), no_memory.size()) << mb;
+            EXPECT_EQ(no_memory, tail.substr(tail.size() - no_memory.size())) << mb;
+        }
+    }
+}
+
+namespace {
+
+// Runs the built make_distances with `arguments`; its output's size, error and status.
+program_result make_distances(const std::string& arguments) {
+    scratch_dir dir;
+    const int status = std::system((std::string(MAKE_DISTANCES_PATH) + " " + arguments + " >" +
+                                    dir.file("out") + " 2>" + dir.file("err"))
+                                       .c_str());
+    return {read_file(dir.file("out")), read_file(dir.file("err")), decode_status(status)};
+}
+
+} // namespace
+
+TEST(Program, MakeDistancesChecksEveryArgument) {
+    for (const std::string bad :
+         {"", "x 1 0 1", "'' 1 0 1", "0 1 0 1", "1 1 0 1", "-5 1 0 1", "65537 1 0 1",
+          "99999999999999999999 1 0 1", "5x 1 0 1", "5 x 0 1", "5 1 a 1", "5 1 0 b", "5 1 2 1",
+          "5 1 0 1 extra", "--dois-sinais", "--outro 5 1 0 1", "5 -1 0 1", "5 4294967296 0 1"}) {
+        const program_result r = make_distances(bad);
+        EXPECT_EQ(2, r.status) << bad;
+        EXPECT_EQ("", r.out) << bad;
+        EXPECT_EQ(0U,
+                  r.err.rfind("uso: make_distances [--dois-sinais] N SEMENTE MINIMO MAXIMO\n", 0))
+            << bad << ": " << r.err;
+    }
+    program_result r = make_distances("--help");
+    EXPECT_EQ(0, r.status);
+    r = make_distances("3 7 0.5 1.5");
+    EXPECT_EQ(0, r.status);
+    EXPECT_EQ(3, std::count(r.out.begin(), r.out.end(), '\n'));
+    // The second class: every distance is on one side or the other of the gap.
+    r = make_distances("--dois-sinais 40 7 2 5");
+    EXPECT_EQ(0, r.status);
+    std::istringstream lines(r.out);
+    int negative = 0, count = 0;
+    for (std::string i, j, d; lines >> i >> j >> d; ++count) {
+        const double v = std::strtod(d.c_str(), nullptr);
+        EXPECT_TRUE((v >= 2 && v <= 5) || (v >= -5 && v <= -2)) << v;
+        negative += v < 0;
+    }
+    EXPECT_EQ(40 * 39 / 2, count);
+    EXPECT_GT(negative, 200);
+    EXPECT_LT(negative, 580);
 }

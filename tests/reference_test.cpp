@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <sstream>
 #include <streambuf>
+#include <system_error>
 
 #include "helpers.hpp"
 #include "reference.hpp"
@@ -190,5 +191,29 @@ TEST(Reference, ErrorsMidRunEndTheTraceWhereTheyHappenWithAnyWorkers) {
         EXPECT_EQ("Erro na escrita dos resultados\n", err.str());
         EXPECT_EQ(300'000U, sink.taken.size());
         EXPECT_EQ(whole.substr(0, sink.taken.size()), sink.taken);
+    }
+}
+
+TEST(Reference, ARunGoesOnWithTheWorkersThatCouldStart) {
+    scratch_dir dir;
+    const std::string path = dir.file("data");
+    write_file(path, distance_text(30, mixed_distance));
+    const std::string want = reference_trace(path, 3000, 9);
+    for (int fail_at : {0, 1, 2}) {
+        // The fail_at-th thread (from 0) cannot start, as when there is no room for it.
+        int started = 0;
+        run_settings settings;
+        settings.workers = 3;
+        settings.before_thread = [&] {
+            if (started++ == fail_at)
+                throw std::system_error(
+                    std::make_error_code(std::errc::resource_unavailable_try_again));
+        };
+        std::srand(9);
+        const program_result r = run_in_process(path + "\n", 3000, stream_of(c_rand), settings);
+        EXPECT_EQ(0, r.status);
+        EXPECT_EQ("", r.err);
+        expect_same_text(want, r.out, "thread " + std::to_string(fail_at) + " failing");
+        EXPECT_EQ(fail_at + 1, started);
     }
 }

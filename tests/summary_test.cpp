@@ -4,6 +4,7 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <iterator>
@@ -32,11 +33,17 @@ std::string example_trace(const std::string& path) {
     return r.out;
 }
 
-bool read_text(const std::string& text, trace_figures& f, std::string& problem) {
+trace_read read_text(const std::string& text, trace_figures& f, std::string& problem) {
+    if (text.empty()) {
+        std::FILE* none = std::fopen("/dev/null", "r");
+        const trace_read read = read_trace(none, f, problem);
+        std::fclose(none);
+        return read;
+    }
     std::FILE* in = fmemopen(const_cast<char*>(text.data()), text.size(), "r");
-    const bool ok = read_trace(in, f, problem);
+    const trace_read read = read_trace(in, f, problem);
     std::fclose(in);
-    return ok;
+    return read;
 }
 
 // Runs the built trace_summary on `path`; its standard output, error and status.
@@ -63,19 +70,20 @@ TEST(Summary, GivesTheFiguresOfEachSubsetSizeAndTheBestSubset) {
     write_file(dir.file("trace"), example_trace(dir.file("four")));
     program_result r = summarise(dir.file("trace"), "--csv");
     EXPECT_EQ(0, r.status);
-    EXPECT_EQ("k,iteracoes,media,minimo,maximo,iteracao_do_maximo\n"
-              "2,1,2.500000,2.500000,2.500000,1\n"
-              "3,2,3.666667,3.666667,3.666667,0\n"
-              "4,1,5.250000,5.250000,5.250000,2\n",
+    EXPECT_EQ("k,iteracoes,nan,media,minimo,maximo,iteracao_do_maximo\n"
+              "2,1,0,2.500000,2.500000,2.500000,1\n"
+              "3,2,0,3.666667,3.666667,3.666667,0\n"
+              "4,1,0,5.250000,5.250000,5.250000,2\n",
               r.out);
     r = summarise(dir.file("trace"), "");
     EXPECT_EQ(0, r.status);
     EXPECT_EQ("Resumo do trace: 4 iteracoes sobre 4 pontos\n\n"
-              "    K  iteracoes        media       minimo       maximo   iteracao\n"
-              "    2          1     2.500000     2.500000     2.500000          1\n"
-              "    3          2     3.666667     3.666667     3.666667          0\n"
-              "    4          1     5.250000     5.250000     5.250000          2\n"
-              "\n(iteracao: a primeira que chegou ao maximo de K)\n"
+              "    K  iteracoes        nan        media       minimo       maximo   iteracao\n"
+              "    2          1          0     2.500000     2.500000     2.500000          1\n"
+              "    3          2          0     3.666667     3.666667     3.666667          0\n"
+              "    4          1          0     5.250000     5.250000     5.250000          2\n"
+              "\n(iteracao: a primeira que chegou ao maximo de K; media, minimo e maximo sobre "
+              "as pontuacoes que sao numeros)\n"
               "Melhor: 5.250000 com 4 pontos, na iteracao 2: 1 2 3 4\n",
               r.out);
 }
@@ -88,7 +96,8 @@ TEST(Summary, SummarisesARunThatEndedWithAnError) {
     const std::string error = "Erro no ficheiro dos dados: triplo 5 em falta ou mal formado";
     trace_figures f;
     std::string problem;
-    ASSERT_TRUE(read_text(trace.substr(0, third) + error + "\n", f, problem)) << problem;
+    ASSERT_EQ(trace_read::whole, read_text(trace.substr(0, third) + error + "\n", f, problem))
+        << problem;
     EXPECT_EQ(2, f.iterations);
     EXPECT_EQ(error, f.error);
     EXPECT_FALSE(f.finished);
@@ -103,7 +112,8 @@ TEST(Summary, NamesTheLineWhereATextStopsBeingATrace) {
         std::string text;
         std::string problem;
     } cases[] = {
-        {"", "linha 0: vazio: nao e um trace"},
+        {"", "entrada vazia: nao ha trace para resumir"},
+        {"Introduzir", "linha 1: nao comeca pelo pedido do nome do ficheiro"},
         {with_line(trace, 1, "nr pontos: 4"),
          "linha 1: nao comeca pelo pedido do nome do ficheiro"},
         {with_line(trace, 1, prompt + "4"), "linha 1: esperava o numero de pontos"},
@@ -130,7 +140,7 @@ TEST(Summary, NamesTheLineWhereATextStopsBeingATrace) {
     for (const auto& c : cases) {
         trace_figures f;
         std::string problem;
-        EXPECT_FALSE(read_text(c.text, f, problem)) << c.problem;
+        EXPECT_EQ(trace_read::not_trace, read_text(c.text, f, problem)) << c.problem;
         EXPECT_EQ(c.problem, problem);
     }
     // A folder, which opens but cannot be read.
@@ -138,7 +148,7 @@ TEST(Summary, NamesTheLineWhereATextStopsBeingATrace) {
     ASSERT_NE(nullptr, folder);
     trace_figures f;
     std::string problem;
-    EXPECT_FALSE(read_trace(folder, f, problem));
+    EXPECT_EQ(trace_read::not_trace, read_trace(folder, f, problem));
     EXPECT_EQ("erro de leitura", problem);
     std::fclose(folder);
 }
@@ -164,5 +174,129 @@ TEST(Summary, TheProgramSaysWhatIsNoTrace) {
     EXPECT_EQ("trace_summary: nao consigo abrir " + dir.file("missing") + "\n", r.err);
     r = summarise(dir.file("broken"), "--wrong");
     EXPECT_EQ(2, r.status);
-    EXPECT_EQ("uso: trace_summary [--csv] [FICHEIRO]\n", r.err);
+    EXPECT_EQ(0U, r.err.rfind("uso: trace_summary [--csv] [FICHEIRO]\n", 0)) << r.err;
+}
+
+TEST(Summary, ATraceCutAnywhereIsSummarisedUpToItsLastWholeIteration) {
+    scratch_dir dir;
+    const std::string trace = example_trace(dir.file("four"));
+    // Every cut from the start of the third iteration to inside the final line.
+    const std::size_t from = trace.find("nr pontos: 4\n\n", trace.find("iteracao 1:"));
+    for (std::size_t cut = from; cut < trace.size(); ++cut) {
+        const std::string text = trace.substr(0, cut);
+        trace_figures f;
+        std::string problem;
+        ASSERT_EQ(trace_read::incomplete, read_text(text, f, problem)) << cut << ": " << problem;
+        // Whole iterations are those whose result line ends within the text.
+        std::int64_t whole = 0;
+        for (std::size_t at = 0; (at = text.find("Distancia media", at)) != std::string::npos; ++at)
+            if (text.find('\n', at) != std::string::npos) ++whole;
+        EXPECT_EQ(whole, f.iterations) << cut;
+        const auto lines = static_cast<std::int64_t>(std::count(text.begin(), text.end(), '\n'));
+        EXPECT_EQ(text.back() == '\n' ? lines : lines + 1, f.cut_at) << cut;
+        EXPECT_FALSE(f.finished);
+        // The best is that of the whole iterations only: 3.666667 of iteration 0, then
+        // 5.25 of iteration 2.
+        EXPECT_EQ(whole >= 3 ? 4 : 3, f.best_size) << cut;
+    }
+    write_file(dir.file("cut"), trace.substr(0, trace.size() - 10));
+    const program_result r = summarise(dir.file("cut"), "");
+    EXPECT_EQ(3, r.status);
+    EXPECT_NE(std::string::npos,
+              r.out.find("O trace esta incompleto: acaba na linha 34, antes da linha final; "
+                         "resumido ate a ultima iteracao inteira\n"))
+        << r.out;
+}
+
+TEST(Summary, TakesOnlyTheScoresTheProgramWrites) {
+    scratch_dir dir;
+    const std::string trace = example_trace(dir.file("four"));
+    const std::string head = "Distancia media para 3 pontos, iteracao 0: ";
+    for (const std::string score : {"3.67", "1e5", "INF", "3.6666670", "03.666667", "+3.666667",
+                                    "3.666667 ", "-", ".666667", "3,666667", "nan(1)"}) {
+        trace_figures f;
+        std::string problem;
+        EXPECT_EQ(trace_read::not_trace, read_text(with_line(trace, 9, head + score), f, problem))
+            << score;
+        EXPECT_EQ("linha 9: esperava o resultado da iteracao 0", problem) << score;
+    }
+    for (const std::string score :
+         {"-0.500000", "0.000000", "inf", "-inf", "nan", "-nan", "123456789.000000"}) {
+        trace_figures f;
+        std::string problem;
+        EXPECT_EQ(trace_read::whole, read_text(with_line(trace, 9, head + score), f, problem))
+            << score << ": " << problem;
+    }
+}
+
+namespace {
+
+// The numbers of the search tests' changing-file run: iterations of 4, 4 and 3 points.
+const int changing_numbers[] = {1, 3, 0, 3, 2, 0, 4, 3, 1, 0, 0, 1};
+std::size_t changing_next = 0;
+std::string changing_path;
+int changing_source() {
+    if (changing_next == 5) replace_file(changing_path, "1 2 1\n1 3 1\n2 3 1\n");
+    return changing_numbers[changing_next++];
+}
+
+} // namespace
+
+TEST(Summary, GivesTheIterationsAtEachCountOfAFileThatChanged) {
+    scratch_dir dir;
+    changing_path = dir.file("d");
+    write_file(changing_path, example_text);
+    changing_next = 0;
+    const program_result run =
+        run_in_process(changing_path + "\n", 3, stream_of(changing_source), looking_always());
+    ASSERT_EQ(0, run.status);
+    write_file(dir.file("trace"), run.out);
+    const program_result r = summarise(dir.file("trace"), "");
+    EXPECT_EQ(0, r.status);
+    EXPECT_EQ(0U,
+              r.out.rfind("Resumo do trace: 3 iteracoes: 2 sobre 4 pontos, 1 sobre 3 pontos\n", 0))
+        << r.out;
+    EXPECT_NE(
+        std::string::npos,
+        r.out.find(
+            "    2          2          0     1.500000     0.500000     2.500000          1\n"))
+        << r.out;
+}
+
+TEST(Summary, CountsScoresThatAreNotNumbersApart) {
+    scratch_dir dir;
+    write_file(dir.file("odd"), "1 2 nan\n1 3 inf\n2 3 -inf\n");
+    // {1,2}: nan; {2,3}: -inf; {1,3}: inf; {1,2,3}: nan (inf + -inf).
+    const int numbers[] = {0, 0, 1, 0, 1, 2, 0, 0, 2, 1, 0, 1, 2};
+    static std::size_t next = 0;
+    static const int* script = numbers;
+    next = 0;
+    script = numbers;
+    const program_result run =
+        run_in_process(dir.file("odd") + "\n", 4, stream_of([] { return script[next++]; }));
+    write_file(dir.file("trace"), run.out);
+    const program_result r = summarise(dir.file("trace"), "--csv");
+    EXPECT_EQ(0, r.status);
+    // The mean over both infinities is no number, and is written so.
+    EXPECT_EQ("k,iteracoes,nan,media,minimo,maximo,iteracao_do_maximo\n"
+              "2,3,1,nan,-inf,inf,2\n"
+              "3,1,1,nan,nan,nan,\n",
+              r.out);
+}
+
+TEST(Summary, SaysPlainlyWhatARefusedRunOrNoInputIs) {
+    scratch_dir dir;
+    write_file(dir.file("refused"), prompt + no_access);
+    program_result r = summarise(dir.file("refused"), "");
+    EXPECT_EQ(0, r.status);
+    EXPECT_EQ("A execucao foi recusada: Erro no acesso ao ficheiro dos dados\n", r.out);
+    write_file(dir.file("empty"), "");
+    r = summarise(dir.file("empty"), "");
+    EXPECT_EQ(1, r.status);
+    EXPECT_EQ("trace_summary: " + dir.file("empty") +
+                  ": nao e um trace de subset_search (entrada vazia: nao ha trace para resumir)\n",
+              r.err);
+    r = summarise(dir.file("empty"), "--help");
+    EXPECT_EQ(0, r.status);
+    EXPECT_EQ(0U, r.out.rfind("uso: trace_summary [--csv] [FICHEIRO]\n", 0)) << r.out;
 }

@@ -68,12 +68,24 @@ bool point_list(std::string_view line, std::int32_t n, bool ascending, std::int3
     return digits == 0 && k >= 2;
 }
 
-// A score as printed: "%f" or one of "nan", "-nan", "inf", "-inf".
+// A score as the program prints it: "%f" (an integer part with no leading zero, a point
+// and six decimals) or one of "nan", "-nan", "inf", "-inf"; nothing else.
 bool score_text(std::string_view text, double& v) {
     if (text == "nan" || text == "-nan") {
         v = std::nan("");
         return true;
     }
+    if (text == "inf" || text == "-inf") {
+        v = text[0] == '-' ? -HUGE_VAL : HUGE_VAL;
+        return true;
+    }
+    const std::size_t sign = !text.empty() && text[0] == '-' ? 1 : 0;
+    const std::size_t point = text.find('.');
+    if (point == std::string_view::npos || point == sign || text.size() != point + 7 ||
+        (text[sign] == '0' && point != sign + 1))
+        return false;
+    for (std::size_t i = sign; i < text.size(); ++i)
+        if (i != point && (text[i] < '0' || text[i] > '9')) return false;
     auto r = std::from_chars(text.data(), text.data() + text.size(), v);
     return r.ec == std::errc{} && r.ptr == text.data() + text.size();
 }
@@ -95,8 +107,10 @@ struct reader {
     std::string& problem;
     std::int64_t line_number = 0;
     expect next = expect::prompt;
-    std::int32_t size = 0; // K of the iteration being read
-    std::string sorted;    // its sorted points
+    std::int32_t size = 0;        // K of the iteration being read
+    std::int32_t n = 0;           // N its count line printed
+    std::int64_t count_index = 0; // that N's entry in f.counts
+    std::string sorted;           // its sorted points
     bool fail(const std::string& what) {
         problem = "linha " + std::to_string(line_number) + ": " + what;
         return false;
@@ -109,7 +123,16 @@ bool count_line(reader& r, std::string_view line) {
     if (!starts(line, count_text) || !whole_number(line.substr(count_text.size()), n) || n < 2 ||
         n > max_points)
         return false;
-    if (r.f.points == 0) r.f.points = static_cast<std::int32_t>(n);
+    r.n = static_cast<std::int32_t>(n);
+    if (r.f.points == 0) r.f.points = r.n;
+    if (r.f.counts.empty() || r.f.counts[static_cast<std::size_t>(r.count_index)].first != r.n) {
+        const auto seen = std::find_if(r.f.counts.begin(), r.f.counts.end(),
+                                       [&](const auto& c) { return c.first == r.n; });
+        if (seen == r.f.counts.end()) r.f.counts.emplace_back(r.n, 0);
+        r.count_index = std::find_if(r.f.counts.begin(), r.f.counts.end(),
+                                     [&](const auto& c) { return c.first == r.n; }) -
+                        r.f.counts.begin();
+    }
     if (r.f.by_size.size() < static_cast<std::size_t>(n) + 1)
         r.f.by_size.resize(static_cast<std::size_t>(n) + 1);
     r.next = expect::blank;
@@ -152,6 +175,7 @@ bool result_line(reader& r, std::string_view line) {
         r.f.best_points = r.sorted;
     }
     ++r.f.iterations;
+    ++r.f.counts[static_cast<std::size_t>(r.count_index)].second;
     r.next = expect::count_or_end;
     return true;
 }
@@ -184,8 +208,7 @@ bool take_line(reader& r, std::string_view line) {
         return line == title_line || r.fail("esperava o titulo dos pontos");
     case expect::drawn:
         r.next = expect::size;
-        return point_list(line, static_cast<std::int32_t>(r.f.by_size.size()) - 1, false, r.size) ||
-               r.fail("esperava os pontos escolhidos");
+        return point_list(line, r.n, false, r.size) || r.fail("esperava os pontos escolhidos");
     case expect::size: {
         std::int64_t k = 0;
         r.next = expect::sorted;
@@ -196,8 +219,7 @@ bool take_line(reader& r, std::string_view line) {
         std::int32_t k = 0;
         r.next = expect::pairs;
         r.sorted.assign(line.substr(0, line.empty() ? 0 : line.size() - 1));
-        return (point_list(line, static_cast<std::int32_t>(r.f.by_size.size()) - 1, true, k) &&
-                k == r.size) ||
+        return (point_list(line, r.n, true, k) && k == r.size) ||
                r.fail("esperava os pontos ordenados");
     }
     case expect::pairs: {
@@ -220,8 +242,8 @@ bool take_line(reader& r, std::string_view line) {
 
 // ------------------------------------------------------------------ reading
 
-bool read_trace(std::FILE* in, trace_figures& f, std::string& problem) {
-    reader r{f, problem, 0, expect::prompt, 0, {}};
+trace_read read_trace(std::FILE* in, trace_figures& f, std::string& problem) {
+    reader r{f, problem, 0, expect::prompt, 0, 0, 0, {}};
     static char block[1 << 20];
     std::string carry; // a line cut by the end of a block
     for (;;) {
@@ -238,66 +260,115 @@ bool read_trace(std::FILE* in, trace_figures& f, std::string& problem) {
                 ok = take_line(r, carry);
                 carry.clear();
             }
-            if (!ok) return false;
+            if (!ok) return trace_read::not_trace;
         }
         carry.append(rest);
         if (carry.size() > (1 << 20)) {
             ++r.line_number;
-            return r.fail("linha demasiado longa");
+            r.fail("linha demasiado longa");
+            return trace_read::not_trace;
         }
     }
     if (std::ferror(in)) {
         problem = "erro de leitura";
-        return false;
+        return trace_read::not_trace;
     }
-    // The prompt and an error line end without a line end when the name was not read.
-    if (!carry.empty() && !take_line(r, carry)) return false;
-    if (r.next == expect::prompt) return r.fail("vazio: nao e um trace");
-    return true;
+    if (r.line_number == 0 && carry.empty()) {
+        problem = "entrada vazia: nao ha trace para resumir";
+        return trace_read::not_trace;
+    }
+    // A whole trace ends with its final line or a line that ends the run, and a line end.
+    // Anything else stops early: a line cut short is left out, and so is the iteration it
+    // belongs to.
+    if (!carry.empty() || (r.next != expect::nothing)) {
+        if (r.line_number == 0 && !starts(prompt_line, carry) && !starts(carry, prompt_line)) {
+            r.line_number = 1;
+            r.fail("nao comeca pelo pedido do nome do ficheiro");
+            return trace_read::not_trace;
+        }
+        f.cut_at = r.line_number + (carry.empty() ? 0 : 1);
+        return trace_read::incomplete;
+    }
+    return trace_read::whole;
 }
 
 // ------------------------------------------------------------------ reports
 
+namespace {
+
+// A figure as "%f" prints it, but a NaN is "nan" whatever its sign (a mean over both
+// infinities is one).
+std::string figure(double v) {
+    if (std::isnan(v)) return "nan";
+    char text[400];
+    std::snprintf(text, sizeof text, "%f", v);
+    return text;
+}
+
+// The header's account of the point counts: "N pontos", or, when the file changed during
+// the run, the iterations at each count.
+std::string counts_text(const trace_figures& f) {
+    if (f.counts.size() <= 1) return " sobre " + std::to_string(f.points) + " pontos";
+    std::string text = ":";
+    for (std::size_t i = 0; i < f.counts.size(); ++i)
+        text += (i == 0 ? " " : ", ") + std::to_string(f.counts[i].second) + " sobre " +
+                std::to_string(f.counts[i].first) + " pontos";
+    return text;
+}
+
+} // namespace
+
 void print_table(std::FILE* out, const trace_figures& f) {
-    std::fprintf(out, "Resumo do trace: %lld iteracoes sobre %d pontos\n\n",
-                 static_cast<long long>(f.iterations), f.points);
-    std::fprintf(out, "%5s %10s %12s %12s %12s %10s\n", "K", "iteracoes", "media", "minimo",
-                 "maximo", "iteracao");
+    if (f.iterations == 0 && !f.error.empty() && !f.finished) {
+        std::fprintf(out, "A execucao foi recusada: %s\n", f.error.c_str());
+        return;
+    }
+    std::fprintf(out, "Resumo do trace: %lld iteracoes%s\n\n", static_cast<long long>(f.iterations),
+                 counts_text(f).c_str());
+    std::fprintf(out, "%5s %10s %10s %12s %12s %12s %10s\n", "K", "iteracoes", "nan", "media",
+                 "minimo", "maximo", "iteracao");
     for (std::size_t k = 0; k < f.by_size.size(); ++k) {
         const size_figures& s = f.by_size[k];
         if (s.iterations == 0) continue;
-        if (s.numbers == 0) {
-            std::fprintf(out, "%5zu %10lld %12s %12s %12s %10s\n", k,
-                         static_cast<long long>(s.iterations), "nan", "nan", "nan", "-");
-            continue;
-        }
-        std::fprintf(out, "%5zu %10lld %12f %12f %12f %10lld\n", k,
-                     static_cast<long long>(s.iterations), s.sum / static_cast<double>(s.numbers),
-                     s.lowest, s.highest, static_cast<long long>(s.highest_at));
+        const bool any = s.numbers > 0;
+        std::fprintf(
+            out, "%5zu %10lld %10lld %12s %12s %12s %10s\n", k,
+            static_cast<long long>(s.iterations), static_cast<long long>(s.iterations - s.numbers),
+            any ? figure(s.sum / static_cast<double>(s.numbers)).c_str() : "nan",
+            any ? figure(s.lowest).c_str() : "nan", any ? figure(s.highest).c_str() : "nan",
+            any ? std::to_string(s.highest_at).c_str() : "-");
     }
-    std::fprintf(out, "\n(iteracao: a primeira que chegou ao maximo de K)\n");
+    std::fprintf(out, "\n(iteracao: a primeira que chegou ao maximo de K; media, minimo e maximo "
+                      "sobre as pontuacoes que sao numeros)\n");
     if (f.best_size > 0)
-        std::fprintf(out, "Melhor: %f com %d pontos, na iteracao %lld: %s\n", f.best, f.best_size,
-                     static_cast<long long>(f.best_at), f.best_points.c_str());
+        std::fprintf(out, "Melhor: %s com %d pontos, na iteracao %lld: %s\n",
+                     figure(f.best).c_str(), f.best_size, static_cast<long long>(f.best_at),
+                     f.best_points.c_str());
     else
         std::fprintf(out, "Melhor: nenhum subconjunto acima de 0\n");
     if (!f.error.empty())
         std::fprintf(out, "A execucao terminou com um erro: %s\n", f.error.c_str());
-    else if (!f.finished)
-        std::fprintf(out, "O trace esta incompleto: acaba antes da linha final\n");
+    else if (f.cut_at > 0)
+        std::fprintf(out,
+                     "O trace esta incompleto: acaba na linha %lld, antes da linha final; "
+                     "resumido ate a ultima iteracao inteira\n",
+                     static_cast<long long>(f.cut_at));
 }
 
 void print_csv(std::FILE* out, const trace_figures& f) {
-    std::fprintf(out, "k,iteracoes,media,minimo,maximo,iteracao_do_maximo\n");
+    std::fprintf(out, "k,iteracoes,nan,media,minimo,maximo,iteracao_do_maximo\n");
     for (std::size_t k = 0; k < f.by_size.size(); ++k) {
         const size_figures& s = f.by_size[k];
         if (s.iterations == 0) continue;
+        const long long nans = s.iterations - s.numbers;
         if (s.numbers == 0) {
-            std::fprintf(out, "%zu,%lld,nan,nan,nan,\n", k, static_cast<long long>(s.iterations));
+            std::fprintf(out, "%zu,%lld,%lld,nan,nan,nan,\n", k,
+                         static_cast<long long>(s.iterations), nans);
             continue;
         }
-        std::fprintf(out, "%zu,%lld,%f,%f,%f,%lld\n", k, static_cast<long long>(s.iterations),
-                     s.sum / static_cast<double>(s.numbers), s.lowest, s.highest,
+        std::fprintf(out, "%zu,%lld,%lld,%s,%s,%s,%lld\n", k, static_cast<long long>(s.iterations),
+                     nans, figure(s.sum / static_cast<double>(s.numbers)).c_str(),
+                     figure(s.lowest).c_str(), figure(s.highest).c_str(),
                      static_cast<long long>(s.highest_at));
     }
 }

@@ -1,16 +1,18 @@
 // Reading a trace back: one pass over the program's standard output, in constant memory,
-// into figures per subset size and the best subset with its points.
+// into figures per subset size and the best subset with its points. The trace's grammar
+// is strict: every line must be one the program writes, scores included.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace subset {
 
 // Scores of the iterations of one subset size. Scores that are not numbers are counted
-// in `iterations` only.
+// in `iterations` only; the mean, lowest and highest are over the numbers.
 struct size_figures {
     std::int64_t iterations = 0;
     std::int64_t numbers = 0;     // iterations whose score is a number
@@ -21,8 +23,11 @@ struct size_figures {
 };
 
 struct trace_figures {
-    std::int32_t points = 0;           // N of the first count line
-    std::int64_t iterations = 0;       // whole iterations read
+    std::int32_t points = 0;     // N of the first count line
+    std::int64_t iterations = 0; // whole iterations read
+    // The point counts the iterations printed, in the order first seen, and how many
+    // iterations printed each: more than one when the file changed during the run.
+    std::vector<std::pair<std::int32_t, std::int64_t>> counts;
     std::vector<size_figures> by_size; // entry K: subsets of K points
     // The best score as the program keeps it (only a strictly greater one wins), as far as
     // the printed six decimals tell: of two scores printed alike, the first is taken.
@@ -32,11 +37,21 @@ struct trace_figures {
     std::string best_points;    // its points, sorted, as the trace prints them
     std::string error;          // the error line that ended the run, if any
     bool finished = false;      // the trace ends with its final line
+    // When the trace stops anywhere but after a whole final or error line (a run that was
+    // killed or interrupted, a copy cut short): the line where it stops, from 1.
+    std::int64_t cut_at = 0;
 };
 
-// Reads the trace in `in` (a file, or standard input) into `f`. Returns false when the
-// text is not a trace, with `problem` saying where ("linha N: ...").
-bool read_trace(std::FILE* in, trace_figures& f, std::string& problem);
+// How reading a trace went, and the exit status of trace_summary for it.
+enum class trace_read {
+    whole = 0,      // a trace as the program ends one: its final line, or an error line
+    not_trace = 1,  // not a trace, or nothing at all (`problem` says why)
+    incomplete = 3, // a trace that stops early: summarised up to its last whole iteration
+};
+
+// Reads the trace in `in` (a file, or standard input) into `f`. When the text is not a
+// trace, `problem` says where ("linha N: ...").
+trace_read read_trace(std::FILE* in, trace_figures& f, std::string& problem);
 
 // Prints the figures as a table, with the best subset and how the trace ended.
 void print_table(std::FILE* out, const trace_figures& f);
