@@ -70,7 +70,8 @@ void screen_clear(screen& s) {
 
 void screen_line(screen& s, std::string_view line) {
     if (s.to == nullptr) return;
-    if (s.line_open) show(s, "\n", "\n" + 1);
+    const char line_end = '\n';
+    if (s.line_open) show(s, &line_end, &line_end + 1);
     show(s, line.data(), line.data() + line.size());
     s.showing = s.line_open = false;
 }
