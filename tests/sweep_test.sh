@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# The sweep as its users run it: rows in order with distinct seeds, a row that the program
+# run at its seed reproduces, a hosts file, a file that cannot be used, and a CSV that a
+# CSV reader takes. Usage: tests/sweep_test.sh BIN_DIR (the build to sweep with).
+set -euo pipefail
+bin=$(cd "$1" && pwd)
+root=$(cd "$(dirname "$0")/.." && pwd)
+export SUBSET_BIN_DIR=$bin
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() {
+    echo "FAILED: $*" >&2
+    exit 1
+}
+
+cp "$root/data/four.txt" "$work/four.txt"
+"$bin/make_distances" 5 11 -3 7 >"$work/five.txt"
+
+# Two files, three runs each, two at a time: six rows in the order given, seeds S..S+5.
+"$root/tools/sweep" --runs 3 --jobs 2 --first-seed 1700000000 --summary-dir "$work/sums" \
+    "$work/four.txt" "$work/five.txt" >"$work/results.csv" || fail "the sweep failed"
+/usr/bin/python3 - "$work/results.csv" "$work" <<'PY' || fail "the rows"
+import csv, sys
+rows = list(csv.DictReader(open(sys.argv[1], newline="")))
+assert len(rows) == 6, rows
+want = [("four.txt", 4, r) for r in (1, 2, 3)] + [("five.txt", 5, r) for r in (1, 2, 3)]
+for i, (row, (name, points, run)) in enumerate(zip(rows, want)):
+    assert row["file"] == sys.argv[2] + "/" + name, row
+    assert int(row["points"]) == points and int(row["run"]) == run, row
+    assert int(row["seed"]) == 1700000000 + i, row
+    assert row["status"] == "0", row
+    assert int(row["best_size"]) == len(row["best_points"].split()), row
+    assert float(row["seconds"]) > 0 and row["host"], row
+assert len({r["seed"] for r in rows}) == 6
+PY
+[ "$(ls "$work/sums" | wc -l)" = 6 ] || fail "six per-K tables"
+
+# A row reproduced: the program run with its clock at the row's seed prints the row's
+# best in its final line, and the row's points as its iteration's sorted points.
+row=$(sed -n 6p "$work/results.csv")
+/usr/bin/python3 - "$row" >"$work/row" <<'PY'
+import csv, sys
+r = next(csv.reader([sys.argv[1]]))
+print(r[3], r[4], r[5], r[6], r[7])
+PY
+read -r seed score size iteration points <"$work/row"
+clock=$(TZ=UTC date -d "@$seed" '+%Y-%m-%d %H:%M:%S')
+printf '%s\n' "$work/five.txt" |
+    TZ=UTC FAKETIME_DONT_FAKE_MONOTONIC=1 faketime -m -f "@$clock" "$bin/subset_search" |
+    awk -v l="$iteration" '
+        { last[NR % 8] = $0 }
+        $0 ~ ("^Distancia media para [0-9]+ pontos, iteracao " l ": ") { sorted = last[(NR - 2) % 8]; result = $0 }
+        END { print sorted; print result; print $0 }' >"$work/reproduced"
+[ "$(sed -n 1p "$work/reproduced")" = "$points " ] || fail "sorted points: $(sed -n 1p "$work/reproduced") / $points"
+[ "$(sed -n 2p "$work/reproduced")" = "Distancia media para $size pontos, iteracao $iteration: $score" ] ||
+    fail "the iteration's line: $(sed -n 2p "$work/reproduced")"
+[ "$(sed -n 3p "$work/reproduced")" = "Melhor com $size numeros: $score pontos" ] ||
+    fail "the final line: $(sed -n 3p "$work/reproduced")"
+
+# A hosts file naming this machine, and a file that cannot be used: its rows say why, the
+# sweep goes on, and its status says that not every run ended well.
+echo ":" >"$work/hosts"
+status=0
+"$root/tools/sweep" --runs 2 --first-seed 42 --hosts "$work/hosts" --keep-traces "$work/traces" \
+    "$work/missing.txt" "$work/four.txt" >"$work/mixed.csv" || status=$?
+[ "$status" = 1 ] || fail "the sweep's status with a missing file: $status"
+/usr/bin/python3 - "$work/mixed.csv" <<'PY' || fail "the missing file's rows"
+import csv, sys
+rows = list(csv.DictReader(open(sys.argv[1], newline="")))
+assert [r["status"] for r in rows] == ["Erro no acesso ao ficheiro dos dados"] * 2 + ["0"] * 2, rows
+assert [int(r["seed"]) for r in rows] == [42, 43, 44, 45], rows
+PY
+zstd -dq -c "$work/traces/four.txt.run1.seed44.trace.zst" | tail -n 1 | grep -q '^Melhor com ' ||
+    fail "a kept trace"
+echo "sweep: 1 passed, 0 failed"
