@@ -47,7 +47,7 @@ void work(batch& b) {
         subsets[i] = {sorted, b.size[i]};
         room += iteration_room(b.size[i]);
     }
-    dist_med(subsets, b.count, items, b.score);
+    dist_med(subsets, b.count, items, b.score, b.how);
 
     if (b.text.size() < room) b.text.resize(room);
     char* at = b.text.data();

@@ -20,6 +20,7 @@ inline constexpr int batch_iterations = 4096;
 struct batch {
     // Written by the drawing thread.
     version_ptr from;                          // the version its iterations counted
+    scoring how = scoring::automatic;          // how its subsets are scored
     std::int32_t first = 0;                    // number of its first iteration
     std::int32_t count = 0;                    // iterations drawn into it
     std::int32_t size[batch_iterations];       // K of each

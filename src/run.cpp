@@ -127,6 +127,7 @@ void take_batch(run_context& run, std::int32_t first, version_ptr from) {
     if (run.filled - run.written == std::ssize(run.batches)) write_oldest(run);
     batch& b = run.batches[static_cast<std::size_t>(run.filled % std::ssize(run.batches))];
     batch_reset(b, run.batch_points, first, std::move(from));
+    b.how = run.settings.how;
     ++run.filled;
     run.current = &b;
 }

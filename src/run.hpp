@@ -10,6 +10,7 @@
 
 #include "data/watcher.hpp"
 #include "search/random.hpp"
+#include "search/score.hpp"
 
 namespace subset {
 
@@ -23,6 +24,7 @@ struct run_settings {
     std::function<std::int64_t()> clock; // the screen's clock, in ns (steady_clock if unset)
     int workers = -1;                    // worker threads: -1 for one per CPU, none on one
     std::function<void()> before_thread; // runs before each worker starts; may throw (tests)
+    scoring how = scoring::automatic;    // how subsets are scored (tests force one way)
     watch_settings watch;                // how the distance file is watched
     // Set (to a signal's number) to stop the run after the iterations in flight; read
     // once per iteration. SIGPIPE also means that the trace's reader has gone.

@@ -23,10 +23,11 @@ int c_rand() {
 // The program's trace with `workers` worker threads, from rand() itself (as another C
 // library would give it) or from the reproduced generator.
 std::string program_trace(const std::string& path, std::int32_t iterations, unsigned seed,
-                          int workers, bool reproduced) {
+                          int workers, bool reproduced, scoring how = scoring::automatic) {
     std::srand(seed);
     run_settings settings;
     settings.workers = workers;
+    settings.how = how;
     program_result r = run_in_process(path + "\n", iterations,
                                       reproduced ? rand_stream(seed) : stream_of(c_rand), settings);
     EXPECT_EQ(0, r.status);
@@ -57,18 +58,25 @@ void expect_same_text(const std::string& want, const std::string& got, const std
                                     want.begin();
 }
 
-// With no worker, one, and three; from rand() and from the reproduced generator.
+// With no worker, one, and three; from rand() and from the reproduced generator; scored
+// as the machine chooses, and by the portable chains alone.
 void expect_same_traces(const std::string& path, std::int32_t iterations) {
     const struct {
         int workers;
         bool reproduced;
-    } ways[] = {{0, false}, {1, true}, {3, false}, {3, true}};
+        scoring how;
+    } ways[] = {{0, false, scoring::automatic},
+                {1, true, scoring::automatic},
+                {3, false, scoring::automatic},
+                {3, true, scoring::automatic},
+                {1, true, scoring::chains}};
     for (unsigned seed : {1U, 20261208U, 4294967295U}) {
         const std::string want = reference_trace(path, iterations, seed);
         for (const auto& way : ways)
             expect_same_text(
-                want, program_trace(path, iterations, seed, way.workers, way.reproduced),
-                path + " seed " + std::to_string(seed) + " workers " + std::to_string(way.workers));
+                want, program_trace(path, iterations, seed, way.workers, way.reproduced, way.how),
+                path + " seed " + std::to_string(seed) + " workers " + std::to_string(way.workers) +
+                    " scoring " + std::to_string(static_cast<int>(way.how)));
     }
 }
 

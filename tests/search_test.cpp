@@ -2,11 +2,13 @@
 // scripted random numbers and against an independent reading of long seeded runs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <numeric>
 #include <random>
 #include <sstream>
 #include <vector>
@@ -15,6 +17,7 @@
 #include "helpers.hpp"
 #include "run.hpp"
 #include "search/score.hpp"
+#include "search/sweep.hpp"
 
 using namespace subset;
 
@@ -298,26 +301,76 @@ TEST(Search, SubsetsScoredSideBySideKeepTheirOwnSums) {
     std::vector<subset_ref> refs;
     refs.reserve(subsets.size());
     for (const auto& s : subsets) refs.push_back({s.data(), static_cast<std::int32_t>(s.size())});
-    std::vector<float> scores(refs.size());
-    dist_med(refs.data(), static_cast<int>(refs.size()), *six.v, scores.data());
+    for (const scoring how : {scoring::chains, scoring::sweep, scoring::automatic}) {
+        if (how == scoring::sweep && !sweep_available()) continue;
+        std::vector<float> scores(refs.size());
+        dist_med(refs.data(), static_cast<int>(refs.size()), *six.v, scores.data(), how);
 
-    for (std::size_t s = 0; s < subsets.size(); ++s) {
-        const auto& points = subsets[s];
-        float sum = 0;
-        bool nans_met = false;
-        for (std::size_t i = 0; i < points.size(); ++i)
-            for (std::size_t j = i + 1; j < points.size(); ++j) {
-                const float d =
-                    std::strtof(values[file_position(points[i], points[j], 6)], nullptr);
-                nans_met = nans_met || (std::isnan(d) && std::isnan(sum));
-                sum = d + sum;
+        for (std::size_t s = 0; s < subsets.size(); ++s) {
+            const auto& points = subsets[s];
+            float sum = 0;
+            bool nans_met = false;
+            for (std::size_t i = 0; i < points.size(); ++i)
+                for (std::size_t j = i + 1; j < points.size(); ++j) {
+                    const float d =
+                        std::strtof(values[file_position(points[i], points[j], 6)], nullptr);
+                    nans_met = nans_met || (std::isnan(d) && std::isnan(sum));
+                    sum = d + sum;
+                }
+            const float want = sum / static_cast<float>(points.size());
+            if (nans_met) { // which of two NaNs survives is the machine's choice of operand order
+                EXPECT_TRUE(std::isnan(scores[s])) << s;
+            } else {
+                EXPECT_EQ(std::bit_cast<std::uint32_t>(want),
+                          std::bit_cast<std::uint32_t>(scores[s]))
+                    << "subset " << s << ": " << want << " against " << scores[s] << ", way "
+                    << static_cast<int>(how);
             }
-        const float want = sum / static_cast<float>(points.size());
-        if (nans_met) { // which of two NaNs survives is the machine's choice of operand order
-            EXPECT_TRUE(std::isnan(scores[s])) << s;
-        } else {
-            EXPECT_EQ(std::bit_cast<std::uint32_t>(want), std::bit_cast<std::uint32_t>(scores[s]))
-                << "subset " << s << ": " << want << " against " << scores[s];
+        }
+    }
+}
+
+TEST(Search, TheMaskedSweepAddsAsTheChainsDo) {
+    if (!sweep_available()) GTEST_SKIP() << "this machine has no AVX-512";
+    // Random distances of both signs and many magnitudes, and subsets of every size from
+    // 2 to N, so that both sides of the crossover are met; the sweep and the chains must
+    // agree bit for bit (no NaN here, so no choice between two of them).
+    std::mt19937 gen(2026);
+    for (const int n : {9, 141, 1000}) {
+        std::string text;
+        char line[80];
+        std::uniform_real_distribution<double> value(-50, 50);
+        for (int i = 1; i < n; ++i)
+            for (int j = i + 1; j <= n; ++j) {
+                const double v = value(gen) * std::pow(10.0, static_cast<int>(gen() % 7) - 3);
+                std::snprintf(line, sizeof line, "%d %d %.6g\n", i, j, v);
+                text += line;
+            }
+        const parsed file = parse_distances(text);
+        ASSERT_NE(nullptr, file.v);
+        std::vector<std::vector<std::int32_t>> subsets(150);
+        std::vector<subset_ref> refs;
+        for (auto& s : subsets) {
+            std::vector<std::int32_t> all(static_cast<std::size_t>(n));
+            std::iota(all.begin(), all.end(), 1);
+            std::shuffle(all.begin(), all.end(), gen);
+            all.resize(2 + gen() % static_cast<unsigned>(n - 1));
+            std::sort(all.begin(), all.end());
+            s = all;
+            refs.push_back({s.data(), static_cast<std::int32_t>(s.size())});
+        }
+        const int count = static_cast<int>(refs.size());
+        std::vector<float> chains(refs.size()), sweep(refs.size()), chosen(refs.size());
+        dist_med(refs.data(), count, *file.v, chains.data(), scoring::chains);
+        dist_med(refs.data(), count, *file.v, sweep.data(), scoring::sweep);
+        dist_med(refs.data(), count, *file.v, chosen.data(), scoring::automatic);
+        for (int s = 0; s < count; ++s) {
+            ASSERT_EQ(std::bit_cast<std::uint32_t>(chains[s]),
+                      std::bit_cast<std::uint32_t>(sweep[s]))
+                << n << " points, subset of " << refs[s].size;
+            ASSERT_EQ(std::bit_cast<std::uint32_t>(chains[s]),
+                      std::bit_cast<std::uint32_t>(chosen[s]))
+                << n << " points, subset of " << refs[s].size;
         }
     }
 }

@@ -2,7 +2,8 @@
 // build forbids reordering or contracting, since the printed decimals depend on the order.
 // One chain is bound by the latency of an addition; the chains of several subsets are
 // independent, so up to eight run side by side, each still in its own order, summing
-// straight from the pair table.
+// straight from the pair table. The largest subsets go to the masked sweep (sweep.cpp)
+// where the machine has it and it does less work.
 #include "search/score.hpp"
 
 #include <algorithm>
@@ -10,11 +11,17 @@
 #include <numeric>
 #include <vector>
 
+#include "search/sweep.hpp"
+
 namespace subset {
 
 namespace {
 
 constexpr int side_by_side = 8;
+
+// What one step of the masked sweep costs, in additions of a chain: measured with
+// bench_driver at 141 and 1000 points.
+constexpr double sweep_step_cost = 3.0;
 
 // The point lists of the subsets scored side by side sit at a stride fixed at compile
 // time, so that one register walks all of them; a short stride for files up to
@@ -128,7 +135,8 @@ void sort_subset(const std::int32_t* drawn, std::int32_t k, std::int32_t n, std:
     }
 }
 
-void dist_med(const subset_ref* subsets, int count, const version& items, float* scores) {
+void dist_med(const subset_ref* subsets, int count, const version& items, float* scores,
+              scoring how) {
     const std::int32_t n = items.points;
     // Subsets of nearly the same size side by side, so that little padding is added:
     // ordered by size, counting how many there are of each.
@@ -141,8 +149,32 @@ void dist_med(const subset_ref* subsets, int count, const version& items, float*
         order[static_cast<std::size_t>(
             first_of_size[static_cast<std::size_t>(subsets[s].size)]++)] = s;
 
-    for (int g = 0; g < count; g += side_by_side) {
-        const int in_group = std::min(side_by_side, count - g);
+    // The largest subsets, 64 at a time, by one masked sweep when it does less work than
+    // their chains would: a sweep's step costs about sweep_step_cost chain additions, and
+    // it takes one step for every pair of the file.
+    int chained = count; // order[0, chained) go to the chains
+    if (how != scoring::chains && sweep_available()) {
+        const double sweep_steps = 0.5 * n * (n - 1);
+        while (chained > 0) {
+            const int take = std::min(sweep_lanes, chained);
+            const int* members = order.data() + chained - take;
+            double chain_steps = 0;
+            for (int c = 0; c < take; ++c) {
+                const double k = subsets[members[c]].size;
+                chain_steps += 0.5 * k * (k - 1);
+            }
+            if (how == scoring::automatic && chain_steps < sweep_step_cost * sweep_steps) break;
+            subset_ref group[sweep_lanes];
+            float group_scores[sweep_lanes];
+            for (int c = 0; c < take; ++c) group[c] = subsets[members[c]];
+            sweep_score(group, take, items, group_scores);
+            for (int c = 0; c < take; ++c) scores[members[c]] = group_scores[c];
+            chained -= take;
+        }
+    }
+
+    for (int g = 0; g < chained; g += side_by_side) {
+        const int in_group = std::min(side_by_side, chained - g);
         const int* members = order.data() + g;
         subset_ref group[side_by_side];
         float group_scores[side_by_side];

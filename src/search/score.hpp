@@ -22,6 +22,10 @@ struct subset_ref {
 // Scores `count` subsets of the version `items` (the iteration's myItems): scores[s] is the single-
 // precision sum of the distances of subset s's pairs (c0,c1), (c0,c2), ..., (c1,c2), ...,
 // added one by one in that order to a sum that starts at +0, divided by its size.
-void dist_med(const subset_ref* subsets, int count, const version& items, float* scores);
+// How: by the side-by-side chains only, by the masked sweep only (where the machine has
+// it; for tests), or the sweep for the largest subsets where it does less work.
+enum class scoring { automatic, chains, sweep };
+void dist_med(const subset_ref* subsets, int count, const version& items, float* scores,
+              scoring how = scoring::automatic);
 
 } // namespace subset
