@@ -37,13 +37,13 @@ void work(batch& b) {
     const std::int32_t n = items.points;
     const std::size_t points = b.start[b.count];
     if (b.sorted.size() < points + 1) b.sorted.resize(points + 1);
-    static thread_local std::vector<std::uint8_t> marks;
-    marks.resize(static_cast<std::size_t>(n) + 1);
+    static thread_local std::vector<std::uint64_t> bits;
+    bits.resize(static_cast<std::size_t>(n / 64) + 1);
     subset_ref* subsets = b.subsets;
     std::size_t room = 0;
     for (int i = 0; i < b.count; ++i) {
         std::int32_t* sorted = b.sorted.data() + b.start[i];
-        sort_subset(b.drawn.data() + b.start[i], b.size[i], n, marks.data(), sorted);
+        sort_subset(b.drawn.data() + b.start[i], b.size[i], n, bits.data(), sorted);
         subsets[i] = {sorted, b.size[i]};
         room += iteration_room(b.size[i]);
     }

@@ -9,8 +9,9 @@
 namespace subset {
 
 // Writes the k distinct points of `drawn` (each from 1 to n) to `sorted` in ascending
-// order. `marks` is the caller's scratch of n + 1 bytes, all zero, and left all zero.
-void sort_subset(const std::int32_t* drawn, std::int32_t k, std::int32_t n, std::uint8_t* marks,
+// order. `bits` is the caller's scratch bitmap of n / 64 + 1 words, all zero, and left
+// all zero.
+void sort_subset(const std::int32_t* drawn, std::int32_t k, std::int32_t n, std::uint64_t* bits,
                  std::int32_t* sorted);
 
 // A subset to score: its points in ascending order, and how many.
