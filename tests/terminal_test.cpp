@@ -125,4 +125,11 @@ TEST(Terminal, ALineThatEndsARunIsShownOnTheTerminalToo) {
     EXPECT_EQ(1, r.status);
     EXPECT_EQ(prompt + no_access, r.out);
     EXPECT_EQ(prompt + "\r\nErro no acesso ao ficheiro dos dados\r\n", r.err);
+    // A trace that cannot be written: its line, on a line of its own as well.
+    options.input = dir.file("six") + "\n";
+    options.out_path = "/dev/full";
+    write_file(dir.file("six"), six_points());
+    r = run_program(options);
+    EXPECT_EQ(1, r.status);
+    EXPECT_EQ(prompt + "\r\nErro na escrita dos resultados\r\n", r.err);
 }
