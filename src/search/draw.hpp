@@ -15,6 +15,11 @@ struct draw_state {
     // iteration, so nothing needs clearing between them.
     std::uint32_t taken[max_points + 2] = {};
     std::uint32_t stamp = 0;
+    // The remainders by N - 1 (for K) and by N + 1 (for an attempt) as multiplications:
+    // their constants, worked out once for the N they were made for.
+    std::int32_t n = 0;
+    std::uint64_t by_sizes = 0;
+    std::uint64_t by_points = 0;
 };
 
 // Returns a + (rnd mod (b - a + 1)), a number from a to b (a <= b); one value of rnd.
