@@ -22,7 +22,8 @@ struct run_settings {
     std::ostream* screen = nullptr;      // a terminal a person watches (see screen.hpp)
     bool echoed = false;                 // the name is typed at that terminal
     std::function<std::int64_t()> clock; // the screen's clock, in ns (steady_clock if unset)
-    int workers = -1;                    // worker threads: -1 for one per CPU, none on one
+    // Worker threads; -1: one per CPU, one fewer for files under 200 points, none on one.
+    int workers = -1;
     std::function<void()> before_thread; // runs before each worker starts; may throw (tests)
     scoring how = scoring::automatic;    // how subsets are scored (tests force one way)
     watch_settings watch;                // how the distance file is watched
