@@ -126,12 +126,11 @@ bool count_line(reader& r, std::string_view line) {
     r.n = static_cast<std::int32_t>(n);
     if (r.f.points == 0) r.f.points = r.n;
     if (r.f.counts.empty() || r.f.counts[static_cast<std::size_t>(r.count_index)].first != r.n) {
+        // A count seen before takes its iterations back; a new one gets an entry.
         const auto seen = std::find_if(r.f.counts.begin(), r.f.counts.end(),
                                        [&](const auto& c) { return c.first == r.n; });
+        r.count_index = seen - r.f.counts.begin();
         if (seen == r.f.counts.end()) r.f.counts.emplace_back(r.n, 0);
-        r.count_index = std::find_if(r.f.counts.begin(), r.f.counts.end(),
-                                     [&](const auto& c) { return c.first == r.n; }) -
-                        r.f.counts.begin();
     }
     if (r.f.by_size.size() < static_cast<std::size_t>(n) + 1)
         r.f.by_size.resize(static_cast<std::size_t>(n) + 1);
