@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <vector>
 
 #include "search/random.hpp"
 
@@ -25,4 +26,28 @@ TEST(Random, AStreamOfAFunctionCallsItOncePerValue) {
     random_stream s = stream_of([] { return ++calls * 7; });
     for (int i = 1; i <= 600; ++i) ASSERT_EQ(i * 7, next_value(s));
     EXPECT_EQ(600, calls);
+}
+
+TEST(Random, AJumpLandsWhereSteppingDoes) {
+    // Distances small and large, across block ends, from streams part-way into a block.
+    random_stream from = rand_stream(20261209U);
+    for (int i = 0; i < 77; ++i) next_value(from);
+    std::vector<std::int64_t> distances = {0, 1, 2, 30, 31, 32, 255, 256, 257, 1000, 65'537};
+    for (std::int64_t d = 3; d < 3'000'000; d = d * 7 + 5) distances.push_back(d);
+    for (const std::int64_t distance : distances) {
+        random_stream stepped = from;
+        for (std::int64_t i = 0; i < distance; ++i) next_value(stepped);
+        random_stream jumped_to = jumped(from, jump_of(distance));
+        ASSERT_EQ(position(stepped), position(jumped_to)) << distance;
+        for (int i = 0; i < 600; ++i)
+            ASSERT_EQ(next_value(stepped), next_value(jumped_to)) << distance << " " << i;
+        ASSERT_EQ(position(stepped), position(jumped_to)) << distance;
+    }
+    // Two jumps add up, and a long jump agrees with rand() itself.
+    const stream_jump by_ten = jump_of(10'000'019);
+    std::srand(7);
+    random_stream twice = jumped(jumped(rand_stream(7), by_ten), by_ten);
+    std::srand(7);
+    for (int i = 0; i < 20'000'038; ++i) std::rand();
+    for (int i = 0; i < 1000; ++i) ASSERT_EQ(std::rand(), next_value(twice)) << i;
 }

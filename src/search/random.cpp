@@ -4,6 +4,8 @@
 // away the first 310 values.
 #include "search/random.hpp"
 
+#include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <cstring>
 
@@ -50,6 +52,71 @@ void refill(random_stream& s) {
         back1 = v;
     }
     s.next = 0;
+    s.block_at += random_block;
+}
+
+// ------------------------------------------------------------------ jumps
+// The sequence obeys r[i + 31] = r[i + 28] + r[i], so shifting it by one place is
+// multiplying by x modulo x^31 - x^28 - 1, with coefficients mod 2^32; r[i + m] is then
+// the sum of c[j] r[i + j] over the coefficients c of x^m mod that polynomial.
+
+namespace {
+
+using polynomial = std::array<std::uint32_t, 31>;
+
+// a * b mod (x^31 - x^28 - 1).
+polynomial times(const polynomial& a, const polynomial& b) {
+    std::uint32_t product[61] = {};
+    for (int i = 0; i < 31; ++i)
+        for (int j = 0; j < 31; ++j) product[i + j] += a[i] * b[j];
+    for (int k = 60; k >= 31; --k) { // x^k = x^(k-3) + x^(k-31)
+        product[k - 3] += product[k];
+        product[k - 31] += product[k];
+    }
+    polynomial reduced;
+    std::copy_n(product, 31, reduced.begin());
+    return reduced;
+}
+
+// a * x mod (x^31 - x^28 - 1).
+polynomial times_x(const polynomial& a) {
+    polynomial shifted{};
+    for (int i = 30; i > 0; --i) shifted[i] = a[i - 1];
+    shifted[28] += a[30];
+    shifted[0] += a[30];
+    return shifted;
+}
+
+} // namespace
+
+stream_jump jump_of(std::int64_t distance) {
+    polynomial power{}, result{};
+    power[1] = 1; // x
+    result[0] = 1;
+    for (std::int64_t rest = distance; rest > 0; rest >>= 1) {
+        if ((rest & 1) != 0) result = times(result, power);
+        if (rest > 1) power = times(power, power);
+    }
+    stream_jump j;
+    j.distance = distance;
+    for (int t = 0; t < 31; ++t) {
+        std::copy(result.begin(), result.end(), j.by[t]);
+        result = times_x(result);
+    }
+    return j;
+}
+
+random_stream jumped(const random_stream& s, const stream_jump& j) {
+    // The 31 values before the next one: the previous block's last ones come first.
+    const std::uint32_t* before = s.ring + s.next;
+    random_stream out;
+    for (int t = 0; t < 31; ++t) {
+        std::uint32_t v = 0;
+        for (int k = 0; k < 31; ++k) v += j.by[t][k] * before[k];
+        out.ring[random_block + t] = v;
+    }
+    out.block_at = position(s) + j.distance - random_block;
+    return out;
 }
 
 random_stream stream_of(random_source source) {

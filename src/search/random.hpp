@@ -19,6 +19,17 @@ struct random_stream {
     // sequence r[], then the block being handed out as r[i] >> 1.
     std::uint32_t ring[31 + random_block] = {};
     int next = random_block; // next entry of the block to hand out
+    // Position in the sequence of the block's first value (the first value after srand is
+    // at 0): the next value handed out is at block_at + next.
+    std::int64_t block_at = -random_block;
+};
+
+// The reproduced generator's jump by a fixed number of values: row t holds the
+// coefficients of x^(distance + t) mod (x^31 - x^28 - 1), which make the value that many
+// places on from the 31 values before a position.
+struct stream_jump {
+    std::int64_t distance = 0;
+    std::uint32_t by[31][31] = {};
 };
 
 // A stream that calls `source` for every value, in order and only when a value is needed.
@@ -32,6 +43,19 @@ random_stream rand_stream(unsigned seed);
 
 // Makes the next block of the reproduced generator.
 void refill(random_stream& s);
+
+// The jump by `distance` values (0 <= distance < 2^62); a few dozen products of
+// polynomials, so it is worked out once and used for many jumps.
+stream_jump jump_of(std::int64_t distance);
+
+// The reproduced stream `j.distance` values on from `s`: what `s` would give after
+// handing out that many.
+random_stream jumped(const random_stream& s, const stream_jump& j);
+
+// Where the next value of a reproduced stream is in its sequence.
+inline std::int64_t position(const random_stream& s) {
+    return s.block_at + s.next;
+}
 
 // Returns the stream's next value.
 inline std::int32_t next_value(random_stream& s) {
