@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -17,22 +18,37 @@ namespace subset {
 // Iterations in a batch at most.
 inline constexpr int batch_iterations = 4096;
 
+// What a worker does with a batch handed to it.
+enum class task {
+    score, // sort, score and put into text the iterations from `skip` to `count`
+    draw,  // draw a segment: iterations from `stream` on, until one starts at `stop_at`
+};
+
 struct batch {
     // Written by the drawing thread.
     version_ptr from;                          // the version its iterations counted
     scoring how = scoring::automatic;          // how its subsets are scored
-    std::int32_t first = 0;                    // number of its first iteration
+    task job = task::score;                    // what the worker it is handed to does
+    std::int32_t first = 0;                    // number of iteration `skip`
+    std::int32_t skip = 0;                     // iterations drawn, but not the run's
     std::int32_t count = 0;                    // iterations drawn into it
     std::int32_t size[batch_iterations];       // K of each
     std::uint32_t start[batch_iterations + 1]; // where each one's points begin in `drawn`
     std::vector<std::int32_t> drawn;           // points of each, in draw order
-    file_error error; // the file failed in iteration first + count: its line follows
+    file_error error; // the file failed after its last iteration: its line follows
+    // A segment's drawing (see segment.hpp), by a worker or the drawing thread.
+    random_stream stream;                   // where drawing starts; once drawn, where it ended
+    std::int64_t stop_at = 0;               // no iteration is drawn from here on
+    std::int64_t at[batch_iterations + 1];  // where each iteration starts in the stream
     // Written by the worker.
     bool failed = false;                  // the memory to work on it could not be had
     std::vector<std::int32_t> sorted;     // points of each, sorted (one spare entry)
     subset_ref subsets[batch_iterations]; // each one's sorted points, as scoring takes them
     float score[batch_iterations];
-    std::vector<char> text; // the eight lines of each iteration
+    // The eight lines of each iteration. Not zeroed when made: room is reckoned for the
+    // longest lines, and only the pages written to are ever touched.
+    std::unique_ptr<char[]> text;
+    std::size_t text_room = 0; // bytes at `text`
     std::size_t text_used = 0;
 };
 
@@ -51,12 +67,17 @@ inline bool batch_has_room(const batch& b) {
 // Draws one more iteration into `b`, which must have room for it.
 void batch_add(batch& b, draw_state& drawing, random_stream& rnd);
 
-// Sorts, scores and writes the text of the iterations of `b`, from its version; sets
-// `failed` instead when the memory for it cannot be had.
+// Makes the room for `bytes` of text in `b`, keeping none of what it held; throws
+// std::bad_alloc when it cannot be had.
+void batch_text_room(batch& b, std::size_t bytes);
+
+// Does the batch's job: sorts, scores and writes the text of its iterations from `skip`
+// on, from its version, or draws its segment; sets `failed` instead when the memory for
+// it cannot be had.
 void work_on(batch& b);
 
 inline std::string_view batch_text(const batch& b) {
-    return {b.text.data(), b.text_used};
+    return {b.text.get(), b.text_used};
 }
 
 } // namespace subset

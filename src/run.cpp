@@ -3,6 +3,7 @@
 // workers sort, score and put them into text; they are written here in iteration order.
 #include "run.hpp"
 
+#include <algorithm>
 #include <csignal>
 #include <istream>
 #include <memory>
@@ -16,6 +17,7 @@
 #include "lines.hpp"
 #include "screen.hpp"
 #include "search/draw.hpp"
+#include "segment.hpp"
 #include "trace.hpp"
 #include "workers.hpp"
 
@@ -99,17 +101,17 @@ void write_oldest(run_context& run) {
     if (run.ended) return;
     if (b.failed) return end_with(run, no_memory_line);
     trace_write(run.out, batch_text(b));
-    for (int i = 0; i < b.count; ++i) {
+    for (int i = b.skip; i < b.count; ++i) {
         // Only a strictly greater score wins: ties keep the earliest, a NaN never wins.
         if (b.score[i] > run.best.score) {
             run.best.score = b.score[i];
             run.best.size = b.size[i];
-            run.best.at = b.first + i;
+            run.best.at = b.first + (i - b.skip);
             const std::int32_t* sorted = b.sorted.data() + b.start[i];
             run.best.points.assign(sorted, sorted + b.size[i]); // within the room made
         }
     }
-    screen_progress(run.view, b.first + b.count, run.best.score, run.best.size, false);
+    screen_progress(run.view, b.first + (b.count - b.skip), run.best.score, run.best.size, false);
     if (b.error.what != file_problem::none) end_with_file_error(run, b.error);
     if (run.out.failed) run.ended = true;
 }
@@ -132,12 +134,32 @@ void take_batch(run_context& run, std::int32_t first, version_ptr from) {
     run.current = &b;
 }
 
+// Whether the run has been asked to stop; remembers by which signal.
+bool stop_asked(run_context& run) {
+    if (run.settings.stop == nullptr) return false;
+    run.stopped_by = run.settings.stop->load(std::memory_order_relaxed);
+    return run.stopped_by != 0;
+}
+
+// Counts the file as it is now, making its version the one in use; false, with why,
+// when it cannot be used.
+bool count_file(run_context& run, file_error& why) {
+    const std::int64_t pairs = init_dados(run.data, why);
+    return pairs >= 0 && guardaEstrutura(run.data, static_cast<std::int32_t>(pairs), why);
+}
+
+// Records that the file failed before iteration `l`, in the batch that ends with the
+// iterations before it.
+void file_failed(run_context& run, std::int32_t l, const file_error& why) {
+    if (run.current == nullptr) take_batch(run, l, nullptr);
+    run.current->error = why;
+}
+
 // Draws iteration `l` from the version of the file it counts; false when the file
 // failed, its reason then recorded in the batch that ends with the iterations before.
 bool draw_iteration(run_context& run, std::int32_t l, random_stream& rnd) {
     file_error why;
-    const std::int64_t pairs = init_dados(run.data, why);
-    if (pairs >= 0 && guardaEstrutura(run.data, static_cast<std::int32_t>(pairs), why)) {
+    if (count_file(run, why)) {
         // A batch holds one version: a new one starts a new batch.
         if (run.current != nullptr &&
             (run.current->from != run.data.myItems || !batch_has_room(*run.current)))
@@ -146,15 +168,212 @@ bool draw_iteration(run_context& run, std::int32_t l, random_stream& rnd) {
         batch_add(*run.current, run.drawing, rnd);
         return true;
     }
-    if (run.current == nullptr) take_batch(run, l, nullptr);
-    run.current->error = why;
+    file_failed(run, l, why);
     return false;
 }
 
+// ------------------------------------------------------------------ the draw split over threads
+// Segments are drawn by the workers (see segment.hpp) into the batches of the ring, in
+// order. The batches from `written` to `handed` are being scored; the one at `handed` is
+// held: drawn, the run's from its `skip` on, and growing until the next one's start is
+// known; those after it are being drawn. This thread joins each segment to the one held,
+// and that one then goes to be scored.
+
+// Files below this many points have their draw split. Above, scoring is most of the
+// work and the drawing thread mostly waits, while chains take long to meet (a median
+// of 257 iterations at 1000 points, against 7 at 20).
+constexpr std::int32_t split_below = 200;
+
+// How the split drawing stands; the drawing thread's own.
+struct split_plan {
+    random_stream next;      // where the next segment starts (a guess but for the first)
+    std::int32_t points = 0; // the point count `reach` was made for
+    stream_jump reach;       // how many values apart segments start, as a jump
+};
+
+// How a split drawing ended.
+enum class split_end {
+    going,      // not yet
+    done,       // the run is over: the iteration count, a stop, an ended trace, a file error
+    one_thread, // the file grew past split_below: the rest is drawn on one thread
+    no_memory,  // a segment could not be drawn for want of memory
+};
+
+batch& ring_at(run_context& run, std::int64_t taken) {
+    return run.batches[static_cast<std::size_t>(taken % std::ssize(run.batches))];
+}
+
+// The number of the iteration after the last of `b`.
+std::int32_t reached(const batch& b) {
+    return b.first + (b.count - b.skip);
+}
+
+// Whether a run from the stream `rnd` may split its draw over workers at `n` points: the
+// stream must be able to jump.
+bool may_split(const run_settings& settings, std::int32_t n, const random_stream& rnd) {
+    const std::int64_t values = settings.segment_values;
+    return rnd.source == nullptr && values >= 0 && (values > 0 || n < split_below);
+}
+
+// Whether the run's draw is split over the workers.
+bool split_drawing(const run_context& run, const random_stream& rnd) {
+    return !run.workers.threads.empty() && may_split(run.settings, run.data.max, rnd);
+}
+
+// How many values apart segments start for files of `n` points: so that a segment
+// takes most of a batch, leaving room to follow its chain into the next.
+std::int64_t segment_values(const run_context& run, std::int32_t n) {
+    if (run.settings.segment_values > 0) return run.settings.segment_values;
+    const double fits = std::min(static_cast<double>(batch_iterations),
+                                 static_cast<double>(run.batch_points) / ((n + 2) / 2.0));
+    return std::max<std::int64_t>(1, static_cast<std::int64_t>(0.8 * fits * values_per_iteration(n)));
+}
+
+// Makes `b`, at its place in the ring, ready to draw a segment for the version in use
+// from `start` up to `stop_at`, numbered from `first` if its start is the run's.
+void prepare_segment(run_context& run, batch& b, const random_stream& start, std::int64_t stop_at,
+                     std::int32_t first) {
+    batch_reset(b, run.batch_points, first, run.data.myItems);
+    b.how = run.settings.how;
+    b.job = task::draw;
+    b.stream = start;
+    b.stop_at = stop_at;
+}
+
+// Takes the next batch of the ring and hands it over to draw the segment that starts at
+// `plan.next`; the one after starts a reach further on.
+void start_segment(run_context& run, split_plan& plan, std::int32_t first) {
+    const std::int32_t n = run.data.max;
+    if (plan.points != n) {
+        plan.reach = jump_of(segment_values(run, n));
+        plan.points = n;
+    }
+    batch& b = ring_at(run, run.filled++);
+    prepare_segment(run, b, plan.next, position(plan.next) + plan.reach.distance, first);
+    workers_submit(run.workers, b);
+    plan.next = jumped(plan.next, plan.reach);
+}
+
+// Waits until the segment of `b` is drawn, drawing it here if its worker could not get
+// the memory; false when this thread cannot either.
+bool wait_drawn(run_context& run, batch& b) {
+    if (b.job != task::draw) return true; // drawn here, or waited for already
+    workers_wait(run.workers, b);
+    if (b.failed) {
+        workers_stop(run.workers); // the run goes on without workers
+        work_on(b);
+    }
+    b.job = task::score;
+    return !b.failed;
+}
+
+// Draws the segment of `b` again, here, from `start`, the run's own position, for the
+// version in use; false when the memory for it cannot be had.
+bool draw_again(run_context& run, batch& b, const random_stream& start, std::int32_t first) {
+    prepare_segment(run, b, start, b.stop_at, first);
+    work_on(b);
+    b.job = task::score;
+    return !b.failed;
+}
+
+// Hands the held batch over to be scored, cut at the run's last iteration.
+void release_held(run_context& run, std::int32_t iterations) {
+    batch& held = ring_at(run, run.handed);
+    held.count = std::min(held.count, held.skip + (iterations - held.first));
+    held.job = task::score;
+    workers_submit(run.workers, held);
+    ++run.handed;
+}
+
+// Joins the segment after the held one to it: follows the held one's chain into its
+// starts, or draws it again from where the held one ends when they do not meet or the
+// file's point count changed. The held one then goes to be scored, and the next is held.
+split_end join_next(run_context& run, std::int32_t iterations, random_stream& rnd) {
+    batch& held = ring_at(run, run.handed);
+    batch& next = ring_at(run, run.handed + 1);
+    if (!wait_drawn(run, held) || !wait_drawn(run, next)) {
+        release_held(run, iterations);
+        return split_end::no_memory;
+    }
+    file_error why;
+    if (reached(held) >= iterations || run.ended || stop_asked(run)) {
+        release_held(run, iterations);
+        return split_end::done;
+    }
+    if (!count_file(run, why)) { // checked here for the iterations of the next segment
+        held.error = why;
+        release_held(run, iterations);
+        return split_end::done;
+    }
+    const std::int32_t n = run.data.max;
+    std::int32_t met = -1;
+    if (n != next.from->points) {
+        if (n >= split_below && run.settings.segment_values == 0) {
+            rnd = held.stream;
+            release_held(run, iterations);
+            return split_end::one_thread;
+        }
+    } else {
+        next.from = run.data.myItems; // a version of the same size draws the same
+        met = follow_into(held, next, run.drawing);
+    }
+    if (met < 0) {
+        if (!draw_again(run, next, held.stream, 0)) {
+            release_held(run, iterations);
+            return split_end::no_memory;
+        }
+        met = 0;
+    }
+    next.skip = met;
+    next.first = reached(held);
+    release_held(run, iterations);
+    return next.first >= iterations ? split_end::done : split_end::going;
+}
+
+// The iterations from `l` on, drawn in segments; returns how that ended, with `rnd` where
+// the run's stream stands when it goes on on one thread from iteration `l`.
+split_end run_split(run_context& run, std::int32_t& l, std::int32_t iterations, random_stream& rnd) {
+    file_error why;
+    if (!count_file(run, why)) {
+        file_failed(run, l, why);
+        return split_end::done;
+    }
+    split_plan plan;
+    plan.next = rnd;
+    run.workers.helping = true; // this thread has little else to do
+    start_segment(run, plan, l); // the first starts where the run stands
+    split_end end = split_end::going;
+    while (end == split_end::going) {
+        if (run.written < run.handed &&
+            workers_finished(run.workers, ring_at(run, run.written))) {
+            write_oldest(run);
+        } else if (run.filled - run.written < std::ssize(run.batches)) {
+            start_segment(run, plan, 0);
+        } else if (run.handed + 1 < run.filled) {
+            end = join_next(run, iterations, rnd);
+        } else {
+            write_oldest(run);
+        }
+    }
+    if (end == split_end::one_thread) l = reached(ring_at(run, run.handed - 1));
+    // The segments still being drawn are not the run's.
+    for (std::int64_t i = run.handed; i < run.filled; ++i) {
+        batch& b = ring_at(run, i);
+        if (b.job == task::draw) workers_wait(run.workers, b);
+        b.from = nullptr;
+    }
+    run.filled = run.handed;
+    run.workers.helping = false;
+    return end;
+}
+
 // Makes the ring of batches for `workers` workers; false when its memory cannot be had.
-bool make_ring(run_context& run, int workers, std::size_t points) {
+// A split draw keeps four more batches: its batches go to the workers twice (drawn, then
+// scored), and its own thread works on them while it waits. On two CPUs with
+// bench_driver, 141 points: 0.56 s with two more than the workers, 0.46 s with six.
+bool make_ring(run_context& run, int workers, bool splits, std::size_t points) {
     try {
-        run.batches = std::vector<batch>(static_cast<std::size_t>(workers) + 2);
+        run.batches = std::vector<batch>(static_cast<std::size_t>(workers) + (splits ? 6 : 2));
         run.batch_points = std::max<std::size_t>(points / run.batches.size(),
                                                  static_cast<std::size_t>(run.data.max));
         // The room a batch's work usually takes, had now: what cannot be had shows here, at
@@ -162,7 +381,7 @@ bool make_ring(run_context& run, int workers, std::size_t points) {
         for (batch& b : run.batches) {
             b.drawn.reserve(run.batch_points);
             b.sorted.reserve(run.batch_points + 1);
-            b.text.reserve(iteration_room(0) * batch_iterations + 12 * run.batch_points);
+            batch_text_room(b, iteration_room(0) * batch_iterations + 12 * run.batch_points);
         }
         return true;
     } catch (const std::bad_alloc&) {
@@ -174,38 +393,38 @@ bool make_ring(run_context& run, int workers, std::size_t points) {
 
 // Starts the workers and the ring: as many workers as asked for and can be had, or none,
 // with smaller batches, when memory is short; false when not even that can be had.
-bool start_work(run_context& run, int workers) {
+bool start_work(run_context& run, int workers, bool splits) {
     // The ring first: a thread's stack, once had, stays taken after the thread ends.
-    if (!make_ring(run, workers, points_in_flight)) {
+    if (!make_ring(run, workers, splits, points_in_flight)) {
         workers = 0;
-        if (!make_ring(run, 0, fallback_points)) return false;
+        if (!make_ring(run, 0, false, fallback_points)) return false;
     }
+    run.workers.done.reserve(run.batches.size()); // never grown by a worker
     workers_start(run.workers, workers, run.settings.before_thread);
     return true;
-}
-
-// Whether the run has been asked to stop; remembers by which signal.
-bool stop_asked(run_context& run) {
-    if (run.settings.stop == nullptr) return false;
-    run.stopped_by = run.settings.stop->load(std::memory_order_relaxed);
-    return run.stopped_by != 0;
 }
 
 // The iterations, from the version the start-up counted on, then the batches in flight.
 // Memory that runs out while drawing ends the run after the iterations already written.
 void run_iterations(run_context& run, std::int32_t iterations, random_stream& rnd) {
     screen_progress(run.view, 0, 0, 0, true);
+    bool short_of_memory = false;
     try {
-        for (std::int32_t l = 0; l < iterations && !run.ended && !stop_asked(run); ++l) {
+        std::int32_t l = 0;
+        split_end split = split_end::one_thread;
+        if (iterations > 0 && split_drawing(run, rnd)) split = run_split(run, l, iterations, rnd);
+        short_of_memory = split == split_end::no_memory;
+        for (; split == split_end::one_thread && l < iterations && !run.ended && !stop_asked(run);
+             ++l) {
             if (!draw_iteration(run, l, rnd)) break;
         }
         if (run.current != nullptr) hand_over(run);
     } catch (const std::bad_alloc&) {
         run.current = nullptr; // what it held is not written
-        while (run.written < run.handed) write_oldest(run);
-        if (!run.ended) end_with(run, no_memory_line);
+        short_of_memory = true;
     }
     while (run.written < run.handed) write_oldest(run);
+    if (short_of_memory && !run.ended) end_with(run, no_memory_line);
     workers_stop(run.workers);
     screen_clear(run.view);
 }
@@ -227,18 +446,16 @@ int finish(run_context& run, std::ostream& err, int status) {
     return status;
 }
 
-// Below this many points, drawing is a large share of a run's work (over a third of it
-// at 141 points), and the drawing thread gets a CPU of its own; above, scoring dominates
-// and the drawing thread mostly waits. Measured on two CPUs with bench_driver: at 141
-// points one worker beat two by 4 to 22%, at 300 two beat one by 12 to 18%.
-constexpr std::int32_t drawing_heavy_below = 200;
-
-// The workers a run of a file of `n` points starts.
+// The workers a run of a file of `n` points starts. Below split_below points, drawing
+// is a large share of the work (over a third of it at 141 points), and this thread keeps
+// a CPU: to draw, or, when the draw is split, to follow chains, write, and work on
+// batches while it waits (on two CPUs with bench_driver, drawing here at 141 points, one
+// worker beat two by 4 to 22%; at 300, two beat one by 12 to 18%).
 int workers_for(const run_settings& settings, std::int32_t n) {
     if (settings.workers >= 0) return settings.workers;
     const int cpus = usable_cpus();
     if (cpus <= 1) return 0;
-    return n < drawing_heavy_below ? cpus - 1 : cpus;
+    return n < split_below ? cpus - 1 : cpus;
 }
 
 // The run, once its state is made.
@@ -260,7 +477,8 @@ int run_with(run_context& run, std::istream& in, std::ostream& err, std::int32_t
     }
     trace_commit(run.out, put_count(trace_room(run.out, line_room), run.data.max));
     run.best.points.reserve(max_points);
-    if (!start_work(run, workers_for(settings, run.data.max))) {
+    const std::int32_t n = run.data.max;
+    if (!start_work(run, workers_for(settings, n), may_split(settings, n, rnd))) {
         end_with(run, no_memory_line);
         return finish(run, err, 1);
     }

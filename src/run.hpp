@@ -31,6 +31,10 @@ struct run_settings {
     // once per iteration. SIGPIPE also means that the trace's reader has gone.
     const std::atomic<int>* stop = nullptr;
     std::function<void()> name_read; // called once the name has been read
+    // How far apart in the random stream the segments of a split draw start: 0 to choose
+    // from the file's size (and draw files of 200 points or more on one thread), a count
+    // of values to split at any size, -1 to draw on one thread (tests).
+    std::int64_t segment_values = 0;
 };
 
 // Runs the whole experiment and returns the process's exit status: 0 after the final

@@ -62,16 +62,33 @@ void workers_wait(worker_pool& pool, batch& b) {
     if (pool.threads.empty()) return;
     std::unique_lock<std::mutex> hold(pool.lock);
     for (;;) {
-        for (auto it = pool.done.begin(); it != pool.done.end(); ++it) {
-            if (*it == &b) {
-                pool.done.erase(it);
-                return;
-            }
+        const auto it = std::find(pool.done.begin(), pool.done.end(), &b);
+        if (it != pool.done.end()) {
+            pool.done.erase(it);
+            return;
+        }
+        if (pool.helping && !pool.queue.empty()) {
+            // Rather than sleep, work on the oldest batch not yet taken: with no more
+            // workers than CPUs, the waiting thread's CPU would otherwise stand idle.
+            batch* other = pool.queue.front();
+            pool.queue.pop_front();
+            hold.unlock();
+            work_on(*other);
+            hold.lock();
+            if (other == &b) return;
+            pool.done.push_back(other);
+            continue;
         }
         pool.waiting = true;
         pool.finished.wait(hold);
         pool.waiting = false;
     }
+}
+
+bool workers_finished(worker_pool& pool, const batch& b) {
+    if (pool.threads.empty()) return true;
+    std::lock_guard<std::mutex> hold(pool.lock);
+    return std::find(pool.done.begin(), pool.done.end(), &b) != pool.done.end();
 }
 
 void workers_stop(worker_pool& pool) {

@@ -24,6 +24,7 @@ struct worker_pool {
     int idle = 0;                     // workers waiting for a batch
     bool waiting = false;             // the drawing thread waits for a batch to be done
     bool stopping = false;            // set by workers_stop
+    bool helping = false;             // a thread that waits works on batches not yet taken
     std::vector<std::thread> threads; // the workers; written by the caller's thread only
 };
 
@@ -35,8 +36,12 @@ int workers_start(worker_pool& pool, int count, const std::function<void()>& bef
 // Hands `b` over to be worked on.
 void workers_submit(worker_pool& pool, batch& b);
 
-// Waits until `b`, handed over earlier, has been worked on.
+// Waits until `b`, handed over earlier, has been worked on; when the pool is `helping`,
+// works on batches not yet taken meanwhile.
 void workers_wait(worker_pool& pool, batch& b);
+
+// Whether `b`, handed over earlier, has been worked on: workers_wait would not wait.
+bool workers_finished(worker_pool& pool, const batch& b);
 
 // Lets the workers finish what they were handed, and ends them.
 void workers_stop(worker_pool& pool);
