@@ -1,0 +1,208 @@
+// The draw split over threads gives the trace of one thread drawing alone: at any
+// segment length (chains that meet at once, late, or never), with any workers, and while
+// the file changes its point count, is removed, or the run is stopped.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+#include <vector>
+
+#include "helpers.hpp"
+#include "run.hpp"
+
+using namespace subset;
+
+namespace {
+
+double mixed_distance(int i, int j) {
+    return ((i * 7919 + j * 104729) % 20001 - 10000) / 997.0;
+}
+
+std::string traced(const std::string& path, std::int32_t iterations, unsigned seed,
+                   const run_settings& settings) {
+    const program_result r = run_in_process(path + "\n", iterations, rand_stream(seed), settings);
+    EXPECT_EQ(0, r.status) << r.out.substr(r.out.size() - std::min<std::size_t>(r.out.size(), 200));
+    return r.out;
+}
+
+// Whether two traces are the same, and where they part if not (a diff of traces of
+// megabytes would take the test's time).
+testing::AssertionResult same_trace(const std::string& want, const std::string& got) {
+    if (want == got) return testing::AssertionSuccess();
+    const auto at = std::mismatch(want.begin(), want.end(), got.begin(), got.end()).first;
+    const auto from = static_cast<std::size_t>(at - want.begin());
+    return testing::AssertionFailure()
+           << "sizes " << want.size() << " and " << got.size() << ", first difference at byte "
+           << from << ": \"" << want.substr(from, 60) << "\" against \"" << got.substr(from, 60)
+           << "\"";
+}
+
+run_settings drawn_by(int workers, std::int64_t segment_values) {
+    run_settings settings;
+    settings.workers = workers;
+    settings.segment_values = segment_values;
+    return settings;
+}
+
+// Reads the iterations of `trace` and draws each again with rand() after srand(seed),
+// at the point count its own count line gives: the drawn points must be the same, in
+// the same order. Returns each iteration's point count; the rest of the trace from the
+// first line that is not an iteration's is left in `rest`.
+std::vector<int> redraw_with_rand(const std::string& trace, unsigned seed, std::string& rest) {
+    std::vector<int> counts;
+    std::istringstream lines(trace.substr(prompt.size()));
+    std::string line, title, drawn_line;
+    std::getline(lines, line); // the count at start-up
+    std::srand(seed);
+    std::streampos before = lines.tellg();
+    while (std::getline(lines, line) && line.starts_with("nr pontos: ")) {
+        const int n = std::stoi(line.substr(11));
+        std::getline(lines, title); // empty
+        std::getline(lines, title);
+        std::getline(lines, drawn_line);
+        EXPECT_EQ("Pontos escolhidos aleatoriamente:", title);
+        const int k = 2 + std::rand() % (n - 1);
+        std::vector<bool> taken(static_cast<std::size_t>(n) + 2);
+        std::string want;
+        for (int got = 0; got < k;) {
+            const int v = std::rand() % (n + 1) + 1;
+            if (v == n + 1 || taken[static_cast<std::size_t>(v)]) continue;
+            taken[static_cast<std::size_t>(v)] = true;
+            want += std::to_string(v) + " ";
+            ++got;
+        }
+        if (drawn_line != want) {
+            ADD_FAILURE() << "iteration " << counts.size() << " of " << n << " points: drawn "
+                          << drawn_line << ", rand() gives " << want;
+            break;
+        }
+        counts.push_back(n);
+        for (int i = 0; i < 4; ++i) std::getline(lines, line);
+        before = lines.tellg();
+    }
+    lines.clear();
+    lines.seekg(before);
+    rest.assign(std::istreambuf_iterator<char>(lines), {});
+    return counts;
+}
+
+} // namespace
+
+TEST(Split, TracesEqualOneThreadsAtAnySegmentLength) {
+    scratch_dir dir;
+    // Segments 1 value apart (chains never meet: every one is drawn again), a few
+    // iterations, a few hundred, and longer than a batch holds.
+    const std::int64_t lengths[] = {1, 64, 1000, 20'000, 1'000'000};
+    const struct {
+        int points;
+        std::int32_t iterations;
+    } cases[] = {{2, 400}, {3, 400}, {20, 2000}, {141, 150}, {300, 8}};
+    for (const auto& c : cases) {
+        const std::string path = dir.file(std::string("n").append(std::to_string(c.points)));
+        write_file(path, distance_text(c.points, mixed_distance));
+        for (unsigned seed : {1U, 20261209U}) {
+            const std::string want = traced(path, c.iterations, seed, drawn_by(0, -1));
+            for (std::int64_t length : lengths)
+                for (int workers : {1, 3})
+                    ASSERT_TRUE(
+                        same_trace(want, traced(path, c.iterations, seed, drawn_by(workers, length))))
+                        << c.points << " points, seed " << seed << ", segments " << length
+                        << " values apart, " << workers << " workers";
+        }
+    }
+}
+
+TEST(Split, LongRunsEqualOneThreadsAtTheChosenSegmentLength) {
+    scratch_dir dir;
+    const struct {
+        int points;
+        std::int32_t iterations;
+    } cases[] = {{20, 30'000}, {141, 4'000}, {199, 3'000}};
+    for (const auto& c : cases) {
+        const std::string path = dir.file(std::string("n").append(std::to_string(c.points)));
+        write_file(path, distance_text(c.points, mixed_distance));
+        const std::string want = traced(path, c.iterations, 7, drawn_by(1, -1));
+        for (int workers : {-1, 1, 3})
+            ASSERT_TRUE(same_trace(want, traced(path, c.iterations, 7, drawn_by(workers, 0))))
+                << c.points << " points, " << workers << " workers";
+    }
+}
+
+namespace {
+
+// A run that looks at the file before every segment, with `at_look(k)` called at the
+// k-th look (from 1), before the file is looked at.
+program_result run_looking(const std::string& path, std::int32_t iterations, unsigned seed,
+                           std::int64_t segment_values, const std::function<void(int)>& at_look,
+                           const std::atomic<int>* stop = nullptr) {
+    run_settings settings = looking_always(1);
+    settings.segment_values = segment_values;
+    settings.stop = stop;
+    int looks = 0;
+    settings.watch.now = [&] {
+        at_look(++looks);
+        return std::int64_t{looks} * 1'000'000'000;
+    };
+    return run_in_process(path + "\n", iterations, rand_stream(seed), settings);
+}
+
+} // namespace
+
+TEST(Split, ACountThatChangesRedrawsWhatLiesBeyondIt) {
+    scratch_dir dir;
+    const std::string path = dir.file("d");
+    const std::string twenty = distance_text(20, mixed_distance);
+    const std::string thirty = distance_text(30, mixed_distance);
+    const std::string many = distance_text(250, mixed_distance); // drawn on one thread
+    for (std::int64_t length : {std::int64_t{0}, std::int64_t{300}, std::int64_t{5000}}) {
+        write_file(path, twenty);
+        // 20 points, then 30, 20 again, 30 with other distances, and 250.
+        const program_result r = run_looking(path, 45'000, 11, length, [&](int look) {
+            if (look == 4) replace_file(path, thirty);
+            if (look == 7) replace_file(path, twenty);
+            if (look == 9) replace_file(path, distance_text(30, simple_distance));
+            if (look == 12) replace_file(path, many);
+        });
+        ASSERT_EQ(0, r.status);
+        std::string rest;
+        const std::vector<int> counts = redraw_with_rand(r.out, 11, rest);
+        ASSERT_EQ(45'000U, counts.size()) << "segments " << length << " values apart";
+        EXPECT_TRUE(rest.starts_with("Melhor com ")) << rest;
+        // Each count holds from where it was first seen: they never go back.
+        std::vector<int> seen;
+        for (int n : counts)
+            if (seen.empty() || seen.back() != n) seen.push_back(n);
+        EXPECT_EQ((std::vector<int>{20, 30, 20, 30, 250}), seen) << "segments " << length;
+    }
+}
+
+TEST(Split, ARemovedFileOrAStopEndsTheTraceAfterWholeIterations) {
+    scratch_dir dir;
+    const std::string path = dir.file("d");
+    for (std::int64_t length : {std::int64_t{0}, std::int64_t{300}}) {
+        write_file(path, distance_text(20, mixed_distance));
+        program_result r = run_looking(path, 1'000'000, 3, length, [&](int look) {
+            if (look == 6) std::remove(path.c_str());
+        });
+        EXPECT_EQ(1, r.status);
+        std::string rest;
+        std::vector<int> counts = redraw_with_rand(r.out, 3, rest);
+        EXPECT_GT(counts.size(), 0U);
+        EXPECT_LT(counts.size(), 1'000'000U);
+        EXPECT_EQ(no_access, rest);
+
+        write_file(path, distance_text(20, mixed_distance));
+        std::atomic<int> stop{0};
+        r = run_looking(
+            path, 1'000'000, 3, length, [&](int look) { if (look == 6) stop = SIGINT; }, &stop);
+        EXPECT_EQ(128 + SIGINT, r.status);
+        counts = redraw_with_rand(r.out, 3, rest);
+        EXPECT_GT(counts.size(), 0U);
+        EXPECT_LT(counts.size(), 1'000'000U);
+        EXPECT_EQ("", rest);
+    }
+}
