@@ -61,6 +61,14 @@ char* put_points(char* at, const std::int32_t* points, std::int32_t count) {
     return at;
 }
 
+// `v` (from 1 to max_points) in decimal, from the labels' table; writes up to 7 bytes
+// past its end.
+char* put_small(char* at, std::int32_t v) {
+    const point_label& label = point_labels[static_cast<std::size_t>(v)];
+    std::memcpy(at, &label, sizeof label);
+    return at + label.length - 1;
+}
+
 // `v` with six decimals, exactly as printf's "%f" prints it.
 char* put_fixed6(char* at, double v) {
     // printf spells a NaN "nan" or "-nan" by its sign bit; keep that spelling exactly.
@@ -151,22 +159,24 @@ char* put_file_error(char* at, const file_error& why) {
 
 char* put_iteration(char* at, std::int32_t n, std::int32_t number, const std::int32_t* drawn,
                     const std::int32_t* sorted, std::int32_t k, float score) {
-    at = put_count(at, n);
-    at = put_text(at, "\n");
+    // Counts and sizes are point numbers at most: their text comes from the labels' table.
+    at = put_text(at, count_text);
+    at = put_small(at, n);
+    at = put_text(at, "\n\n");
     at = put_text(at, title_line);
     at = put_text(at, "\n");
     at = put_points(at, drawn, k);
     at = put_text(at, chosen_text);
-    at = put_int(at, k);
+    at = put_small(at, k);
     at = put_text(at, "\n");
     at = put_points(at, sorted, k);
-    at = put_int(at, k);
+    at = put_small(at, k);
     at = put_text(at, pairs_text);
     at = put_int(at, static_cast<std::int64_t>(k) * (k - 1) / 2);
     at = put_text(at, pairs_end);
     at = put_text(at, "\n");
     at = put_text(at, result_text);
-    at = put_int(at, k);
+    at = put_small(at, k);
     at = put_text(at, result_iteration);
     at = put_int(at, number);
     at = put_text(at, result_score);
