@@ -63,8 +63,8 @@ void work(batch& b) {
     char* at = b.text.get();
     for (int i = b.skip; i < b.count; ++i) {
         char* const from = at;
-        at = put_iteration(at, n, b.first + (i - b.skip), b.drawn.data() + b.start[i], subsets[i].sorted,
-                           b.size[i], b.score[i]);
+        at = put_iteration(at, n, b.first + (i - b.skip), b.drawn.data() + b.start[i],
+                           subsets[i].sorted, b.size[i], b.score[i]);
         SUBSET_CHECK(static_cast<std::size_t>(at - from) <= iteration_room(b.size[i]));
         static_cast<void>(from);
     }

@@ -37,9 +37,9 @@ struct batch {
     std::vector<std::int32_t> drawn;           // points of each, in draw order
     file_error error; // the file failed after its last iteration: its line follows
     // A segment's drawing (see segment.hpp), by a worker or the drawing thread.
-    random_stream stream;                   // where drawing starts; once drawn, where it ended
-    std::int64_t stop_at = 0;               // no iteration is drawn from here on
-    std::int64_t at[batch_iterations + 1];  // where each iteration starts in the stream
+    random_stream stream;                  // where drawing starts; once drawn, where it ended
+    std::int64_t stop_at = 0;              // no iteration is drawn from here on
+    std::int64_t at[batch_iterations + 1]; // where each iteration starts in the stream
     // Written by the worker.
     bool failed = false;                  // the memory to work on it could not be had
     std::vector<std::int32_t> sorted;     // points of each, sorted (one spare entry)

@@ -226,7 +226,8 @@ std::int64_t segment_values(const run_context& run, std::int32_t n) {
     if (run.settings.segment_values > 0) return run.settings.segment_values;
     const double fits = std::min(static_cast<double>(batch_iterations),
                                  static_cast<double>(run.batch_points) / ((n + 2) / 2.0));
-    return std::max<std::int64_t>(1, static_cast<std::int64_t>(0.8 * fits * values_per_iteration(n)));
+    return std::max<std::int64_t>(1,
+                                  static_cast<std::int64_t>(0.8 * fits * values_per_iteration(n)));
 }
 
 // Makes `b`, at its place in the ring, ready to draw a segment for the version in use
@@ -332,7 +333,8 @@ split_end join_next(run_context& run, std::int32_t iterations, random_stream& rn
 
 // The iterations from `l` on, drawn in segments; returns how that ended, with `rnd` where
 // the run's stream stands when it goes on on one thread from iteration `l`.
-split_end run_split(run_context& run, std::int32_t& l, std::int32_t iterations, random_stream& rnd) {
+split_end run_split(run_context& run, std::int32_t& l, std::int32_t iterations,
+                    random_stream& rnd) {
     file_error why;
     if (!count_file(run, why)) {
         file_failed(run, l, why);
@@ -340,12 +342,11 @@ split_end run_split(run_context& run, std::int32_t& l, std::int32_t iterations, 
     }
     split_plan plan;
     plan.next = rnd;
-    run.workers.helping = true; // this thread has little else to do
+    run.workers.helping = true;  // this thread has little else to do
     start_segment(run, plan, l); // the first starts where the run stands
     split_end end = split_end::going;
     while (end == split_end::going) {
-        if (run.written < run.handed &&
-            workers_finished(run.workers, ring_at(run, run.written))) {
+        if (run.written < run.handed && workers_finished(run.workers, ring_at(run, run.written))) {
             write_oldest(run);
         } else if (run.filled - run.written < std::ssize(run.batches)) {
             start_segment(run, plan, 0);

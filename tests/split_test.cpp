@@ -108,8 +108,8 @@ TEST(Split, TracesEqualOneThreadsAtAnySegmentLength) {
             const std::string want = traced(path, c.iterations, seed, drawn_by(0, -1));
             for (std::int64_t length : lengths)
                 for (int workers : {1, 3})
-                    ASSERT_TRUE(
-                        same_trace(want, traced(path, c.iterations, seed, drawn_by(workers, length))))
+                    ASSERT_TRUE(same_trace(
+                        want, traced(path, c.iterations, seed, drawn_by(workers, length))))
                         << c.points << " points, seed " << seed << ", segments " << length
                         << " values apart, " << workers << " workers";
         }
@@ -198,7 +198,11 @@ TEST(Split, ARemovedFileOrAStopEndsTheTraceAfterWholeIterations) {
         write_file(path, distance_text(20, mixed_distance));
         std::atomic<int> stop{0};
         r = run_looking(
-            path, 1'000'000, 3, length, [&](int look) { if (look == 6) stop = SIGINT; }, &stop);
+            path, 1'000'000, 3, length,
+            [&](int look) {
+                if (look == 6) stop = SIGINT;
+            },
+            &stop);
         EXPECT_EQ(128 + SIGINT, r.status);
         counts = redraw_with_rand(r.out, 3, rest);
         EXPECT_GT(counts.size(), 0U);
