@@ -346,11 +346,13 @@ split_end run_split(run_context& run, std::int32_t& l, std::int32_t iterations,
     start_segment(run, plan, l); // the first starts where the run stands
     split_end end = split_end::going;
     while (end == split_end::going) {
-        if (run.written < run.handed && workers_finished(run.workers, ring_at(run, run.written))) {
-            write_oldest(run);
-        } else if (run.filled - run.written < std::ssize(run.batches)) {
+        // Written first when it is ready; else drawn further while there is room; else
+        // joined; else waited for.
+        const bool ready =
+            run.written < run.handed && workers_finished(run.workers, ring_at(run, run.written));
+        if (!ready && run.filled - run.written < std::ssize(run.batches)) {
             start_segment(run, plan, 0);
-        } else if (run.handed + 1 < run.filled) {
+        } else if (!ready && run.handed + 1 < run.filled) {
             end = join_next(run, iterations, rnd);
         } else {
             write_oldest(run);
