@@ -199,6 +199,7 @@ enum class split_end {
     no_memory,  // a segment could not be drawn for want of memory
 };
 
+// The batch of the ring that the `taken`-th batch taken uses.
 batch& ring_at(run_context& run, std::int64_t taken) {
     return run.batches[static_cast<std::size_t>(taken % std::ssize(run.batches))];
 }
@@ -222,7 +223,7 @@ bool split_drawing(const run_context& run, const random_stream& rnd) {
 
 // How many values apart segments start for files of `n` points: so that a segment
 // takes most of a batch, leaving room to follow its chain into the next.
-std::int64_t segment_values(const run_context& run, std::int32_t n) {
+std::int64_t segment_reach(const run_context& run, std::int32_t n) {
     if (run.settings.segment_values > 0) return run.settings.segment_values;
     const double fits = std::min(static_cast<double>(batch_iterations),
                                  static_cast<double>(run.batch_points) / ((n + 2) / 2.0));
@@ -246,7 +247,7 @@ void prepare_segment(run_context& run, batch& b, const random_stream& start, std
 void start_segment(run_context& run, split_plan& plan, std::int32_t first) {
     const std::int32_t n = run.data.max;
     if (plan.points != n) {
-        plan.reach = jump_of(segment_values(run, n));
+        plan.reach = jump_of(segment_reach(run, n));
         plan.points = n;
     }
     batch& b = ring_at(run, run.filled++);
@@ -270,8 +271,8 @@ bool wait_drawn(run_context& run, batch& b) {
 
 // Draws the segment of `b` again, here, from `start`, the run's own position, for the
 // version in use; false when the memory for it cannot be had.
-bool draw_again(run_context& run, batch& b, const random_stream& start, std::int32_t first) {
-    prepare_segment(run, b, start, b.stop_at, first);
+bool draw_again(run_context& run, batch& b, const random_stream& start) {
+    prepare_segment(run, b, start, b.stop_at, 0);
     work_on(b);
     b.job = task::score;
     return !b.failed;
@@ -319,7 +320,7 @@ split_end join_next(run_context& run, std::int32_t iterations, random_stream& rn
         met = follow_into(held, next, run.drawing);
     }
     if (met < 0) {
-        if (!draw_again(run, next, held.stream, 0)) {
+        if (!draw_again(run, next, held.stream)) {
             release_held(run, iterations);
             return split_end::no_memory;
         }
