@@ -331,7 +331,7 @@ TEST(Search, SubsetsScoredSideBySideKeepTheirOwnSums) {
 }
 
 TEST(Search, TheMaskedSweepAddsAsTheChainsDo) {
-    if (!sweep_available()) GTEST_SKIP() << "this machine has no AVX-512";
+    if (!sweep_available()) GTEST_SKIP() << "this machine has no AVX-512 and BMI2";
     // Random distances of both signs and many magnitudes, and subsets of every size from
     // 2 to N, so that both sides of the crossover are met; the sweep and the chains must
     // agree bit for bit (no NaN here, so no choice between two of them).
@@ -359,18 +359,21 @@ TEST(Search, TheMaskedSweepAddsAsTheChainsDo) {
             s = all;
             refs.push_back({s.data(), static_cast<std::int32_t>(s.size())});
         }
-        const int count = static_cast<int>(refs.size());
-        std::vector<float> chains(refs.size()), sweep(refs.size()), chosen(refs.size());
-        dist_med(refs.data(), count, *file.v, chains.data(), scoring::chains);
-        dist_med(refs.data(), count, *file.v, sweep.data(), scoring::sweep);
-        dist_med(refs.data(), count, *file.v, chosen.data(), scoring::automatic);
-        for (int s = 0; s < count; ++s) {
-            ASSERT_EQ(std::bit_cast<std::uint32_t>(chains[s]),
-                      std::bit_cast<std::uint32_t>(sweep[s]))
-                << n << " points, subset of " << refs[s].size;
-            ASSERT_EQ(std::bit_cast<std::uint32_t>(chains[s]),
-                      std::bit_cast<std::uint32_t>(chosen[s]))
-                << n << " points, subset of " << refs[s].size;
+        // 150 subsets: a full sweep of 128 (two words of lanes a point) and one of 22; then
+        // 65, 64 (one word, all of it) and 7 (one vector).
+        for (const int count : {150, 65, 64, 7}) {
+            std::vector<float> chains(refs.size()), sweep(refs.size()), chosen(refs.size());
+            dist_med(refs.data(), count, *file.v, chains.data(), scoring::chains);
+            dist_med(refs.data(), count, *file.v, sweep.data(), scoring::sweep);
+            dist_med(refs.data(), count, *file.v, chosen.data(), scoring::automatic);
+            for (int s = 0; s < count; ++s) {
+                ASSERT_EQ(std::bit_cast<std::uint32_t>(chains[s]),
+                          std::bit_cast<std::uint32_t>(sweep[s]))
+                    << n << " points, " << count << " subsets, one of " << refs[s].size;
+                ASSERT_EQ(std::bit_cast<std::uint32_t>(chains[s]),
+                          std::bit_cast<std::uint32_t>(chosen[s]))
+                    << n << " points, " << count << " subsets, one of " << refs[s].size;
+            }
         }
     }
 }
