@@ -26,13 +26,14 @@ enum class task {
 
 struct batch {
     // Written by the drawing thread.
-    version_ptr from;                          // the version its iterations counted
-    scoring how = scoring::automatic;          // how its subsets are scored
-    task job = task::score;                    // what the worker it is handed to does
-    std::int32_t first = 0;                    // number of iteration `skip`
-    std::int32_t skip = 0;                     // iterations drawn, but not the run's
-    std::int32_t count = 0;                    // iterations drawn into it
-    std::int32_t size[batch_iterations];       // K of each
+    version_ptr from;                    // the version its iterations counted
+    scoring how = scoring::automatic;    // how its subsets are scored
+    task job = task::score;              // what the worker it is handed to does
+    batch* partner = nullptr;            // handed over with it, to be scored together (see work_on)
+    std::int32_t first = 0;              // number of iteration `skip`
+    std::int32_t skip = 0;               // iterations drawn, but not the run's
+    std::int32_t count = 0;              // iterations drawn into it
+    std::int32_t size[batch_iterations]; // K of each
     std::uint32_t start[batch_iterations + 1]; // where each one's points begin in `drawn`
     std::vector<std::int32_t> drawn;           // points of each, in draw order
     file_error error; // the file failed after its last iteration: its line follows
@@ -73,7 +74,8 @@ void batch_text_room(batch& b, std::size_t bytes);
 
 // Does the batch's job: sorts, scores and writes the text of its iterations from `skip`
 // on, from its version, or draws its segment; sets `failed` instead when the memory for
-// it cannot be had.
+// it cannot be had. With a partner, does the partner's too, scoring both batches'
+// subsets together when they share a version.
 void work_on(batch& b);
 
 inline std::string_view batch_text(const batch& b) {

@@ -17,6 +17,7 @@
 #include "lines.hpp"
 #include "screen.hpp"
 #include "search/draw.hpp"
+#include "search/sweep.hpp"
 #include "segment.hpp"
 #include "trace.hpp"
 #include "workers.hpp"
@@ -57,6 +58,7 @@ struct run_context {
     std::int64_t handed = 0;      // batches handed to the workers so far
     std::int64_t written = 0;     // batches written so far
     batch* current = nullptr;     // the batch being drawn into, if any
+    batch* waiting = nullptr;     // drawn, to be handed over with the next (see hand_over)
     bool ended = false;           // a line that ends the run, or a failed write, ended it
     int stopped_by = 0;           // the signal that stopped the run, if any
     best_so_far best;
@@ -116,11 +118,41 @@ void write_oldest(run_context& run) {
     if (run.out.failed) run.ended = true;
 }
 
-// Hands the batch being drawn into over to the workers.
+// Whether batches of a file of `n` points hold so few iterations that they go to the
+// workers two at a time, to be scored together: a sweep takes up to sweep_lanes subsets,
+// and at 5000 points a batch holds about 50. Two batches at once must leave the ring a
+// batch to draw into.
+bool in_pairs(const run_context& run, std::int32_t n) {
+    return !run.workers.threads.empty() && run.batches.size() >= 3 &&
+           static_cast<double>(run.batch_points) < sweep_lanes * ((n + 2) / 2.0);
+}
+
+// Hands the batch being drawn into over to the workers: with the one waiting, if any;
+// else it waits for the next, when batches go in pairs and it has no error line to end
+// the run with.
 void hand_over(run_context& run) {
-    workers_submit(run.workers, *run.current);
-    ++run.handed;
+    batch& b = *run.current;
     run.current = nullptr;
+    if (run.waiting != nullptr) {
+        run.waiting->partner = &b;
+        workers_submit(run.workers, *run.waiting);
+        run.waiting = nullptr;
+        run.handed += 2;
+    } else if (b.from != nullptr && b.error.what == file_problem::none &&
+               in_pairs(run, b.from->points)) {
+        run.waiting = &b;
+    } else {
+        workers_submit(run.workers, b);
+        ++run.handed;
+    }
+}
+
+// Hands the batch that waits for a partner over alone.
+void hand_over_waiting(run_context& run) {
+    if (run.waiting == nullptr) return;
+    workers_submit(run.workers, *run.waiting);
+    run.waiting = nullptr;
+    ++run.handed;
 }
 
 // Takes the next batch of the ring to draw iterations from `first` on into, from the
@@ -427,6 +459,7 @@ void run_iterations(run_context& run, std::int32_t iterations, random_stream& rn
         run.current = nullptr; // what it held is not written
         short_of_memory = true;
     }
+    hand_over_waiting(run);
     while (run.written < run.handed) write_oldest(run);
     if (short_of_memory && !run.ended) end_with(run, no_memory_line);
     workers_stop(run.workers);

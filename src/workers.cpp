@@ -20,10 +20,12 @@ void work(worker_pool& pool) {
         if (pool.queue.empty()) return;
         batch* b = pool.queue.front();
         pool.queue.pop_front();
+        if (b->partner != nullptr) pool.queue.pop_front(); // handed over right behind it
         hold.unlock();
         work_on(*b);
         hold.lock();
         pool.done.push_back(b);
+        if (b->partner != nullptr) pool.done.push_back(b->partner);
         if (pool.waiting) pool.finished.notify_all();
     }
 }
@@ -53,6 +55,7 @@ void workers_submit(worker_pool& pool, batch& b) {
     {
         std::lock_guard<std::mutex> hold(pool.lock);
         pool.queue.push_back(&b);
+        if (b.partner != nullptr) pool.queue.push_back(b.partner);
         wake = pool.idle > 0; // a busy worker takes it when done with its own
     }
     if (wake) pool.handed.notify_one();
@@ -72,11 +75,15 @@ void workers_wait(worker_pool& pool, batch& b) {
             // workers than CPUs, the waiting thread's CPU would otherwise stand idle.
             batch* other = pool.queue.front();
             pool.queue.pop_front();
+            if (other->partner != nullptr) pool.queue.pop_front();
             hold.unlock();
             work_on(*other);
             hold.lock();
-            if (other == &b) return;
-            pool.done.push_back(other);
+            const bool waited_for = other == &b || other->partner == &b;
+            if (other != &b) pool.done.push_back(other);
+            if (other->partner != nullptr && other->partner != &b)
+                pool.done.push_back(other->partner);
+            if (waited_for) return;
             continue;
         }
         pool.waiting = true;

@@ -114,6 +114,39 @@ TEST(Reference, TracesAreIdenticalPastTwoThousandPoints) {
     }
 }
 
+TEST(Reference, BatchesScoredTwoAtATimeGiveOneBatchsTrace) {
+    // At 3000 points a batch holds about 70 iterations, so batches go to the workers in
+    // pairs, whose subsets are swept together; with no worker each batch goes alone. The
+    // file is replaced at given looks (one a draw) by versions of the same size and then
+    // of another, so that some pairs hold two versions and are scored apart.
+    scratch_dir dir;
+    const std::string path = dir.file("d");
+    const std::string first = distance_text(3000, mixed_distance);
+    const std::string second = distance_text(3000, simple_distance);
+    const std::string smaller = distance_text(2500, mixed_distance);
+    const auto traced = [&](int workers, bool swapping) {
+        write_file(path, first);
+        run_settings settings = looking_always(workers);
+        int looks = 0;
+        settings.watch.now = [&] {
+            ++looks;
+            if (swapping && looks == 100) replace_file(path, second);
+            if (swapping && looks == 250) replace_file(path, smaller);
+            return std::int64_t{looks} * 1'000'000'000;
+        };
+        const program_result r = run_in_process(path + "\n", 400, rand_stream(5), settings);
+        EXPECT_EQ(0, r.status);
+        return r.out;
+    };
+    for (bool swapping : {false, true}) {
+        const std::string want = traced(0, swapping);
+        for (int workers : {1, 3})
+            expect_same_text(want, traced(workers, swapping),
+                             "workers " + std::to_string(workers) +
+                                 (swapping ? ", file replaced" : ""));
+    }
+}
+
 TEST(Reference, TracesAreIdenticalAcrossLayouts) {
     scratch_dir dir;
     std::string text = distance_text(30, mixed_distance);

@@ -24,18 +24,20 @@ namespace {
 
 __extension__ using u128 = unsigned __int128;
 
+// Lanes of a vector.
+constexpr std::ptrdiff_t lane_count = 16;
+
 // The steps of one row, a's pairs (a, b) in file order, with `vectors` packed sums (1 to 8)
 // in `packed`: for each b, the packed lanes that hold b add d(a, b). `cnt_low` is the
 // number of a's lanes among the first 64.
 template <int vectors>
-__attribute__((target("avx512f,bmi2"))) void row_steps(const float* row, const std::uint64_t* in_b,
-                                                       std::int32_t steps, std::uint64_t low_a,
-                                                       std::uint64_t high_a, int cnt_low,
-                                                       float* packed) {
+__attribute__((target("avx512f,bmi2"))) void
+row_steps(const float* row, const std::uint64_t* in_b, std::int32_t steps, std::uint64_t low_a,
+          std::uint64_t high_a, int cnt_low, float* packed) {
     __m512 sum[vectors];
 #pragma GCC unroll 8
-    for (int v = 0; v < vectors; ++v) sum[v] = _mm512_loadu_ps(packed + 16 * v);
-    for (std::int32_t j = 0; j < steps; ++j) {
+    for (int v = 0; v < vectors; ++v) sum[v] = _mm512_loadu_ps(packed + lane_count * v);
+    for (std::ptrdiff_t j = 0; j < steps; ++j) {
         const std::uint64_t low = _pext_u64(in_b[2 * j], low_a);
         const std::uint64_t high = _pext_u64(in_b[2 * j + 1], high_a);
         const __m512 d = _mm512_set1_ps(row[j]);
@@ -55,7 +57,7 @@ __attribute__((target("avx512f,bmi2"))) void row_steps(const float* row, const s
         }
     }
 #pragma GCC unroll 8
-    for (int v = 0; v < vectors; ++v) _mm512_storeu_ps(packed + 16 * v, sum[v]);
+    for (int v = 0; v < vectors; ++v) _mm512_storeu_ps(packed + lane_count * v, sum[v]);
 }
 
 using row_function = void (*)(const float*, const std::uint64_t*, std::int32_t, std::uint64_t,
@@ -72,21 +74,20 @@ __mmask16 lanes_of(int v, std::uint64_t low, std::uint64_t high) {
 
 } // namespace
 
-__attribute__((target("avx512f,bmi2,popcnt"))) void sweep_score(const subset_ref* subsets,
-                                                                int count, const version& items,
-                                                                float* scores) {
+__attribute__((target("avx512f,bmi2,popcnt"))) void
+sweep_score(const subset_ref* subsets, int count, const version& items, float* scores) {
     const std::int32_t n = items.points;
     // Which lanes hold each point: bit l % 64 of the point's word l / 64, for lane l.
     static thread_local std::vector<std::uint64_t> lanes;
     lanes.assign(2 * (static_cast<std::size_t>(n) + 1), 0);
     for (int s = 0; s < count; ++s)
         for (std::int32_t i = 0; i < subsets[s].size; ++i)
-            lanes[2 * static_cast<std::size_t>(subsets[s].sorted[i]) + s / 64] |=
-                std::uint64_t{1} << (s % 64);
+            lanes[2 * static_cast<std::size_t>(subsets[s].sorted[i]) + s / 64] |= std::uint64_t{1}
+                                                                                  << (s % 64);
 
-    alignas(64) float sums[sweep_lanes] = {}; // each subset's sum, in its own lane
+    alignas(64) float sums[sweep_lanes] = {};   // each subset's sum, in its own lane
     alignas(64) float packed[sweep_lanes] = {}; // the sums of the row's subsets, packed
-    const float* row = items.dist.get();      // the row of point a: pairs (a, a+1) .. (a, n)
+    const float* row = items.dist.get();        // the row of point a: pairs (a, a+1) .. (a, n)
     for (std::int32_t a = 1; a < n; row += n - a + 1, ++a) {
         const std::uint64_t low_a = lanes[2 * static_cast<std::size_t>(a)];
         const std::uint64_t high_a = lanes[2 * static_cast<std::size_t>(a) + 1];
@@ -96,17 +97,17 @@ __attribute__((target("avx512f,bmi2,popcnt"))) void sweep_score(const subset_ref
         int at = 0;
         for (int v = 0; v < sweep_lanes / 16; ++v) {
             const __mmask16 in = lanes_of(v, low_a, high_a);
-            _mm512_mask_compressstoreu_ps(packed + at, in, _mm512_load_ps(sums + 16 * v));
+            _mm512_mask_compressstoreu_ps(packed + at, in, _mm512_load_ps(sums + lane_count * v));
             at += __builtin_popcount(in);
         }
-        rows[(cnt + 15) / 16 - 1](row, lanes.data() + 2 * (static_cast<std::size_t>(a) + 1),
-                                  n - a, low_a, high_a, cnt_low, packed);
+        rows[(cnt + 15) / 16 - 1](row, lanes.data() + 2 * (static_cast<std::size_t>(a) + 1), n - a,
+                                  low_a, high_a, cnt_low, packed);
         at = 0;
         for (int v = 0; v < sweep_lanes / 16; ++v) {
             const __mmask16 in = lanes_of(v, low_a, high_a);
             const __m512 back =
-                _mm512_mask_expandloadu_ps(_mm512_load_ps(sums + 16 * v), in, packed + at);
-            _mm512_store_ps(sums + 16 * v, back);
+                _mm512_mask_expandloadu_ps(_mm512_load_ps(sums + lane_count * v), in, packed + at);
+            _mm512_store_ps(sums + lane_count * v, back);
             at += __builtin_popcount(in);
         }
     }
