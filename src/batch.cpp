@@ -63,9 +63,10 @@ void put_all(batch& b) {
     for (int i = b.skip; i < b.count; ++i) room += iteration_room(b.size[i]);
     if (b.text_room < room) batch_text_room(b, room);
     char* at = b.text.get();
-    for (int i = b.skip; i < b.count; ++i) {
+    decimal number = decimal_of(b.first);
+    for (int i = b.skip; i < b.count; ++i, count_up(number)) {
         char* const from = at;
-        at = put_iteration(at, b.from->points, b.first + (i - b.skip), b.drawn.data() + b.start[i],
+        at = put_iteration(at, b.from->points, number, b.drawn.data() + b.start[i],
                            b.subsets[i].sorted, b.size[i], b.score[i]);
         SUBSET_CHECK(static_cast<std::size_t>(at - from) <= iteration_room(b.size[i]));
         static_cast<void>(from);

@@ -2,11 +2,13 @@
 // score takes an exact integer path where it can: both are most of the trace's bytes.
 #include "lines.hpp"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 namespace subset {
 
@@ -157,7 +159,56 @@ char* put_file_error(char* at, const file_error& why) {
     return at;
 }
 
-char* put_iteration(char* at, std::int32_t n, std::int32_t number, const std::int32_t* drawn,
+decimal decimal_of(std::int64_t v) {
+    decimal d{};
+    d.length =
+        static_cast<int>(std::to_chars(d.digits, d.digits + sizeof d.digits, v).ptr - d.digits);
+    return d;
+}
+
+void count_up(decimal& d) {
+    int i = d.length - 1;
+    for (; i >= 0 && d.digits[i] == '9'; --i) d.digits[i] = '0';
+    if (i >= 0) {
+        ++d.digits[i];
+        return;
+    }
+    std::memmove(d.digits + 1, d.digits, static_cast<std::size_t>(d.length)); // 99 to 100
+    d.digits[0] = '1';
+    ++d.length;
+}
+
+namespace {
+
+// "%d" of k(k-1)/2, the pair count of a subset of k points, for every k up to the largest
+// asked for yet on this thread (a table grown as needed): in sixteen bytes, so that one
+// fixed-size copy moves any of them.
+struct pair_label {
+    char text[15];
+    std::uint8_t length;
+};
+static_assert(sizeof(pair_label) == 16);
+
+char* put_pair_count(char* at, std::int32_t k) {
+    static thread_local std::vector<pair_label> labels;
+    if (labels.size() <= static_cast<std::size_t>(k)) {
+        std::size_t from = labels.size();
+        labels.resize(std::max<std::size_t>(static_cast<std::size_t>(k) + 1, 2 * from));
+        for (; from < labels.size(); ++from) {
+            pair_label& label = labels[from];
+            const auto pairs =
+                static_cast<std::int64_t>(from) * (static_cast<std::int64_t>(from) - 1) / 2;
+            label.length = static_cast<std::uint8_t>(
+                std::to_chars(label.text, label.text + 15, pairs).ptr - label.text);
+        }
+    }
+    std::memcpy(at, &labels[static_cast<std::size_t>(k)], sizeof(pair_label));
+    return at + labels[static_cast<std::size_t>(k)].length;
+}
+
+} // namespace
+
+char* put_iteration(char* at, std::int32_t n, const decimal& number, const std::int32_t* drawn,
                     const std::int32_t* sorted, std::int32_t k, float score) {
     // Counts and sizes are point numbers at most: their text comes from the labels' table.
     at = put_text(at, count_text);
@@ -172,13 +223,14 @@ char* put_iteration(char* at, std::int32_t n, std::int32_t number, const std::in
     at = put_points(at, sorted, k);
     at = put_small(at, k);
     at = put_text(at, pairs_text);
-    at = put_int(at, static_cast<std::int64_t>(k) * (k - 1) / 2);
+    at = put_pair_count(at, k);
     at = put_text(at, pairs_end);
     at = put_text(at, "\n");
     at = put_text(at, result_text);
     at = put_small(at, k);
     at = put_text(at, result_iteration);
-    at = put_int(at, number);
+    std::memcpy(at, number.digits, sizeof number.digits);
+    at += number.length;
     at = put_text(at, result_score);
     at = put_score(at, score);
     return put_text(at, "\n");

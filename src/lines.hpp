@@ -75,9 +75,22 @@ char* put_count(char* at, std::int32_t n);
 // The line for a file that cannot be used.
 char* put_file_error(char* at, const file_error& why);
 
+// A number's decimal text, counted up in place: the iterations of a batch are numbered
+// one after the other.
+struct decimal {
+    char digits[16]; // the text, most significant digit first
+    int length = 0;  // digits in use
+};
+
+// The text of `v` (0 or more).
+decimal decimal_of(std::int64_t v);
+
+// Adds one to `d`.
+void count_up(decimal& d);
+
 // The eight lines of iteration `number`: count n, the k points as drawn and sorted, the
 // pair count and the score.
-char* put_iteration(char* at, std::int32_t n, std::int32_t number, const std::int32_t* drawn,
+char* put_iteration(char* at, std::int32_t n, const decimal& number, const std::int32_t* drawn,
                     const std::int32_t* sorted, std::int32_t k, float score);
 
 // "Melhor com K numeros: S pontos\n"

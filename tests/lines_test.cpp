@@ -45,3 +45,16 @@ TEST(Lines, ScoresReadAsPrintfPrintsThem) {
         expect_same(static_cast<float>(gen() % 20'000'000) / 8'388'608.0F);
     }
 }
+
+TEST(Lines, IterationNumbersCountUpAsPrintfWritesThem) {
+    // Counted up from 0 past every carry to seven digits, and started anywhere.
+    decimal d = decimal_of(0);
+    for (int v = 0; v <= 1'200'000; ++v, count_up(d))
+        ASSERT_EQ(std::to_string(v), std::string(d.digits, static_cast<std::size_t>(d.length)));
+    for (const std::int64_t v : {9LL, 99LL, 4'999'999LL, 2'147'483'647LL}) {
+        decimal from = decimal_of(v);
+        count_up(from);
+        EXPECT_EQ(std::to_string(v + 1),
+                  std::string(from.digits, static_cast<std::size_t>(from.length)));
+    }
+}
