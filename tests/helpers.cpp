@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -68,6 +69,10 @@ double simple_distance(int i, int j) {
     return i * 0.5 + j * 0.25;
 }
 
+double mixed_distance(int i, int j) {
+    return ((i * 7919 + j * 104729) % 20001 - 10000) / 997.0;
+}
+
 std::size_t file_position(int a, int b, int n) {
     return static_cast<std::size_t>((a - 1) * n - a * (a - 1) / 2 + (b - a) - 1);
 }
@@ -92,6 +97,16 @@ program_result run_in_process(const std::string& input, std::int32_t iterations,
     r.out = out.str();
     r.err = err.str();
     return r;
+}
+
+testing::AssertionResult same_trace(const std::string& want, const std::string& got) {
+    if (want == got) return testing::AssertionSuccess();
+    const auto at = std::mismatch(want.begin(), want.end(), got.begin(), got.end()).first;
+    const auto from = static_cast<std::size_t>(at - want.begin());
+    return testing::AssertionFailure()
+           << "sizes " << want.size() << " and " << got.size() << ", first difference at byte "
+           << from << ": \"" << want.substr(from, 60) << "\" against \"" << got.substr(from, 60)
+           << "\"";
 }
 
 subset::run_settings looking_always(int workers) {

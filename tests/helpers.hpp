@@ -4,6 +4,8 @@
 
 #include <sys/types.h>
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -41,6 +43,9 @@ std::string first_run_text(std::int32_t n, const std::string& rest = "");
 // Distances that differ from pair to pair: i * 0.5 + j * 0.25.
 double simple_distance(int i, int j);
 
+// Distances with both signs and up to six significant digits.
+double mixed_distance(int i, int j);
+
 // The four points of the worked example: (1,2) 1.0, (1,3) 2.0, ... (3,4) 6.0.
 inline const std::string example_text = "1 2 1.0\n1 3 2.0\n1 4 3.0\n2 3 4.0\n2 4 5.0\n3 4 6.0\n";
 
@@ -66,6 +71,11 @@ struct program_result {
 // The search run in this process with `input` on its standard input.
 program_result run_in_process(const std::string& input, std::int32_t iterations,
                               subset::random_stream rnd, const subset::run_settings& settings = {});
+
+// Whether two traces are the same, and where they part if not: their sizes, the first
+// byte that differs and what follows it in each (a diff of traces of megabytes would
+// take the test's time).
+testing::AssertionResult same_trace(const std::string& want, const std::string& got);
 
 // Settings under which every iteration looks at the file, as tests that change it need.
 subset::run_settings looking_always(int workers = -1);

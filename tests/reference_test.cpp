@@ -46,16 +46,8 @@ std::string reference_trace(const std::string& path, std::int32_t iterations, un
     return trace;
 }
 
-// Distances with both signs and up to six significant digits.
-double mixed_distance(int i, int j) {
-    return ((i * 7919 + j * 104729) % 20001 - 10000) / 997.0;
-}
-
 void expect_same_text(const std::string& want, const std::string& got, const std::string& what) {
-    ASSERT_EQ(want.size(), got.size()) << what;
-    ASSERT_TRUE(want == got) << what << ": first difference at byte "
-                             << std::mismatch(want.begin(), want.end(), got.begin()).first -
-                                    want.begin();
+    ASSERT_TRUE(same_trace(want, got)) << what;
 }
 
 // With no worker, one, and three; from rand() and from the reproduced generator; scored

@@ -18,27 +18,11 @@ using namespace subset;
 
 namespace {
 
-double mixed_distance(int i, int j) {
-    return ((i * 7919 + j * 104729) % 20001 - 10000) / 997.0;
-}
-
 std::string traced(const std::string& path, std::int32_t iterations, unsigned seed,
                    const run_settings& settings) {
     const program_result r = run_in_process(path + "\n", iterations, rand_stream(seed), settings);
     EXPECT_EQ(0, r.status) << r.out.substr(r.out.size() - std::min<std::size_t>(r.out.size(), 200));
     return r.out;
-}
-
-// Whether two traces are the same, and where they part if not (a diff of traces of
-// megabytes would take the test's time).
-testing::AssertionResult same_trace(const std::string& want, const std::string& got) {
-    if (want == got) return testing::AssertionSuccess();
-    const auto at = std::mismatch(want.begin(), want.end(), got.begin(), got.end()).first;
-    const auto from = static_cast<std::size_t>(at - want.begin());
-    return testing::AssertionFailure()
-           << "sizes " << want.size() << " and " << got.size() << ", first difference at byte "
-           << from << ": \"" << want.substr(from, 60) << "\" against \"" << got.substr(from, 60)
-           << "\"";
 }
 
 run_settings drawn_by(int workers, std::int64_t segment_values) {
