@@ -1,10 +1,13 @@
-// The reproduced generator against the C library's rand().
+// The reproduced generator against the C library's rand(), and the points a draw makes
+// of its blocks against the compiler's own remainder.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <ctime>
+#include <random>
 #include <vector>
 
+#include "search/draw.hpp"
 #include "search/random.hpp"
 
 using namespace subset;
@@ -50,4 +53,49 @@ TEST(Random, AJumpLandsWhereSteppingDoes) {
     std::srand(7);
     for (int i = 0; i < 20'000'038; ++i) std::rand();
     for (int i = 0; i < 1000; ++i) ASSERT_EQ(std::rand(), next_value(twice)) << i;
+}
+
+TEST(Random, ABlocksPointsAreItsValuesRemaindersOneAtATimeOrSixteen) {
+    std::vector<std::uint32_t> divisors;
+    for (std::uint32_t d = 3; d <= 1100; ++d) divisors.push_back(d);
+    for (std::uint32_t p = 2048; p <= 65536; p *= 2)
+        divisors.insert(divisors.end(), {p - 1, p, p + 1});
+    std::mt19937 gen(20261209U);
+    for (int i = 0; i < 200; ++i) divisors.push_back(3 + gen() % (max_points - 1));
+    std::vector<bool> ways = {false};
+    if (block_points_wide()) ways.push_back(true);
+    std::uint32_t words[random_block];
+    std::uint32_t points[random_block];
+    for (const std::uint32_t d : divisors) {
+        for (int block = 0; block < 4; ++block) {
+            // Words of every kind, and values at the edges: whole multiples of d and their
+            // neighbours, and the largest values, where a quotient in doubles is closest to
+            // a whole number.
+            for (std::uint32_t& w : words) w = static_cast<std::uint32_t>(gen());
+            const std::uint32_t top = (0x7fffffffU / d) * d;
+            const std::uint32_t edges[] = {0,
+                                           1,
+                                           d - 1,
+                                           d,
+                                           d + 1,
+                                           2 * d - 1,
+                                           2 * d,
+                                           top - 1,
+                                           top,
+                                           top + 1 <= 0x7fffffffU ? top + 1 : top,
+                                           0x7fffffffU,
+                                           0x7ffffffeU,
+                                           static_cast<std::uint32_t>(gen() % (0x7fffffffU / d)) *
+                                               d};
+            for (std::size_t e = 0; e < std::size(edges); ++e)
+                words[(block * 16 + static_cast<int>(e)) % random_block] =
+                    2 * edges[e] + (gen() & 1); // the low bit is dropped: either will do
+            for (const bool wide : ways) {
+                block_points(words, d, points, wide);
+                for (int i = 0; i < random_block; ++i)
+                    ASSERT_EQ((words[i] >> 1) % d + 1, points[i])
+                        << "divisor " << d << " word " << words[i] << " wide " << wide;
+            }
+        }
+    }
 }

@@ -53,6 +53,7 @@ void refill(random_stream& s) {
     }
     s.next = 0;
     s.block_at += random_block;
+    s.points_of = 0;
 }
 
 // ------------------------------------------------------------------ jumps

@@ -22,6 +22,11 @@ struct random_stream {
     // Position in the sequence of the block's first value (the first value after srand is
     // at 0): the next value handed out is at block_at + next.
     std::int64_t block_at = -random_block;
+    // The block's values as the points a draw's attempts make of them (value mod
+    // `points_of`, plus 1), worked out by the draw for the whole block at once; 0 until
+    // then, and again after every refill.
+    std::uint32_t points_of = 0;
+    std::uint32_t point[random_block] = {};
 };
 
 // The reproduced generator's jump by a fixed number of values: row t holds the
