@@ -127,6 +127,12 @@ void sort_subset(const std::int32_t* drawn, std::int32_t k, std::int32_t n, std:
         std::sort(sorted, sorted + k);
         return;
     }
+    if (words == 1) { // the whole bitmap in a register: no store waits for the one before
+        std::uint64_t word = 0;
+        for (std::int32_t i = 0; i < k; ++i) word |= std::uint64_t{1} << drawn[i];
+        for (std::int32_t j = 0; word != 0; word &= word - 1) sorted[j++] = std::countr_zero(word);
+        return;
+    }
     for (std::int32_t i = 0; i < k; ++i) bits[drawn[i] >> 6] |= std::uint64_t{1} << (drawn[i] & 63);
     // The points set, lowest first: a word at a time, a set bit at a time.
     std::int32_t j = 0;
