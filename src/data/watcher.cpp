@@ -22,9 +22,12 @@ namespace subset {
 
 namespace {
 
-// The clock is read at every clock_stride-th call only, since reading it costs as much as
-// a short iteration.
-constexpr int clock_stride = 8;
+// The clock is read only every so many calls, since reading it costs as much as a short
+// iteration: an iteration draws a few values a point, so a read every `clock_points`
+// points of the version held (64 calls at most, one at least) comes every few
+// microseconds at any size.
+constexpr int clock_points = 1024;
+constexpr int clock_calls_most = 64;
 // File systems stamp a change with a coarse clock, so a change made just after a read may
 // keep the stamps of the version read. Stamps seen unchanged for this long on our own
 // clock settle a version; until then every look compares the bytes as well.
@@ -143,6 +146,8 @@ file_error look(file_watch& w) {
     ++w.parses;
     w.current = std::move(p.v);
     w.parsed = p.error;
+    if (w.current != nullptr)
+        w.clock_stride = std::clamp(clock_points / w.current->points, 1, clock_calls_most);
     return w.parsed;
 }
 
@@ -150,7 +155,7 @@ file_error look(file_watch& w) {
 bool look_due(file_watch& w) {
     if (!w.held || w.parsed.what != file_problem::none || w.settings.look_interval_ns == 0)
         return true;
-    if (++w.calls_unclocked < clock_stride) return false;
+    if (++w.calls_unclocked < w.clock_stride) return false;
     w.calls_unclocked = 0;
     return w.settings.now() - w.last_look >= w.settings.look_interval_ns;
 }

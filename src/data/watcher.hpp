@@ -46,6 +46,7 @@ struct file_watch {
     file_error parsed;           // or why it cannot be used
     std::int64_t last_look = 0;  // clock at the last look
     int calls_unclocked = 0;     // calls since the clock was last read
+    int clock_stride = 1;        // calls between reads of the clock, for the version held
     std::int64_t parses = 0;     // versions parsed so far
 };
 
