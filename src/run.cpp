@@ -31,6 +31,9 @@ namespace {
 constexpr std::size_t points_in_flight = 1 << 19;
 // What a ring takes when that much cannot be had: two batches, and no worker.
 constexpr std::size_t fallback_points = 1 << 13;
+// Iterations a batch holds about, at most, when no worker takes batches: each one is
+// sorted, scored and written as soon as it is drawn, so more would only take memory.
+constexpr std::size_t one_thread_iterations = 640;
 
 // ------------------------------------------------------------------ run state
 
@@ -410,6 +413,9 @@ split_end run_split(run_context& run, std::int32_t& l, std::int32_t iterations,
 bool make_ring(run_context& run, int workers, bool splits, std::size_t points) {
     try {
         run.batches = std::vector<batch>(static_cast<std::size_t>(workers) + (splits ? 6 : 2));
+        if (workers == 0)
+            points = std::min(points, run.batches.size() * one_thread_iterations *
+                                          (static_cast<std::size_t>(run.data.max) + 2) / 2);
         run.batch_points = std::max<std::size_t>(points / run.batches.size(),
                                                  static_cast<std::size_t>(run.data.max));
         // The room a batch's work usually takes, had now: what cannot be had shows here, at
