@@ -6,6 +6,7 @@
 
 #include "check.hpp"
 #include "lines.hpp"
+#include "search/cpu.hpp"
 #include "search/score.hpp"
 #include "segment.hpp"
 
@@ -47,12 +48,13 @@ namespace {
 void sort_all(batch& b) {
     const std::int32_t n = b.from->points;
     const std::size_t points = b.start[b.count];
-    if (b.sorted.size() < points + 1) b.sorted.resize(points + 1);
+    if (b.sorted.size() < points + sorted_spare) b.sorted.resize(points + sorted_spare);
     static thread_local std::vector<std::uint64_t> bits;
     bits.resize(static_cast<std::size_t>(n / 64) + 1);
+    const bool wide = avx512_available();
     for (int i = b.skip; i < b.count; ++i) {
         std::int32_t* sorted = b.sorted.data() + b.start[i];
-        sort_subset(b.drawn.data() + b.start[i], b.size[i], n, bits.data(), sorted);
+        sort_subset(b.drawn.data() + b.start[i], b.size[i], n, bits.data(), sorted, wide);
         b.subsets[i] = {sorted, b.size[i]};
     }
 }

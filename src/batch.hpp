@@ -43,7 +43,7 @@ struct batch {
     std::int64_t at[batch_iterations + 1]; // where each iteration starts in the stream
     // Written by the worker.
     bool failed = false;                  // the memory to work on it could not be had
-    std::vector<std::int32_t> sorted;     // points of each, sorted (one spare entry)
+    std::vector<std::int32_t> sorted;     // points of each, sorted (sorted_spare more entries)
     subset_ref subsets[batch_iterations]; // each one's sorted points, as scoring takes them
     float score[batch_iterations];
     // The eight lines of each iteration. Not zeroed when made: room is reckoned for the

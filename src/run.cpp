@@ -422,7 +422,7 @@ bool make_ring(run_context& run, int workers, bool splits, std::size_t points) {
         // start-up, where fewer workers and smaller batches can still do.
         for (batch& b : run.batches) {
             b.drawn.reserve(run.batch_points);
-            b.sorted.reserve(run.batch_points + 1);
+            b.sorted.reserve(run.batch_points + sorted_spare);
             batch_text_room(b, iteration_room(0) * batch_iterations + 12 * run.batch_points);
         }
         return true;

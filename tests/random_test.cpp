@@ -7,6 +7,7 @@
 #include <random>
 #include <vector>
 
+#include "search/cpu.hpp"
 #include "search/draw.hpp"
 #include "search/random.hpp"
 
@@ -63,7 +64,7 @@ TEST(Random, ABlocksPointsAreItsValuesRemaindersOneAtATimeOrSixteen) {
     std::mt19937 gen(20261209U);
     for (int i = 0; i < 200; ++i) divisors.push_back(3 + gen() % (max_points - 1));
     std::vector<bool> ways = {false};
-    if (block_points_wide()) ways.push_back(true);
+    if (avx512_available()) ways.push_back(true);
     std::uint32_t words[random_block];
     std::uint32_t points[random_block];
     for (const std::uint32_t d : divisors) {

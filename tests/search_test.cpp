@@ -16,6 +16,7 @@
 #include "data/parse.hpp"
 #include "helpers.hpp"
 #include "run.hpp"
+#include "search/cpu.hpp"
 #include "search/score.hpp"
 #include "search/sweep.hpp"
 
@@ -267,6 +268,43 @@ TEST(Search, LargeSubsetsNeedMoreAttemptsThanTheListsHold) {
         if (2 + std::rand() % 1999 < 1900) continue;
         ++found;
         check_trace(seeded_run(dir.file("big"), 1, seed), 2000, dist, 1);
+    }
+}
+
+TEST(Search, SortingGivesThePointsInOrderAndWritesNoFurtherThanItsSpareEitherWay) {
+    std::vector<bool> ways = {false};
+    if (avx512_available()) ways.push_back(true);
+    std::mt19937 gen(20261209U);
+    std::vector<std::int32_t> sizes;
+    for (std::int32_t n = 2; n <= 70; ++n) sizes.push_back(n); // one word, and just past
+    sizes.insert(sizes.end(), {127, 128, 129, 200, 1000});
+    constexpr std::int32_t fence = -7; // what nothing sorted is
+    for (const std::int32_t n : sizes) {
+        std::vector<std::int32_t> all(static_cast<std::size_t>(n));
+        std::iota(all.begin(), all.end(), 1);
+        std::vector<std::uint64_t> bits(static_cast<std::size_t>(n / 64) + 1);
+        for (std::int32_t k = 1; k <= n; k += (k < 70 ? 1 : n / 7)) {
+            // k points of n in draw order, first the highest (bit 63 of one word) and the
+            // lowest, then any.
+            std::shuffle(all.begin(), all.end(), gen);
+            if (k % 3 == 0) std::iter_swap(all.begin(), std::max_element(all.begin(), all.end()));
+            if (k % 3 == 1) std::iter_swap(all.begin(), std::min_element(all.begin(), all.end()));
+            const std::vector<std::int32_t> drawn(all.begin(), all.begin() + k);
+            std::vector<std::int32_t> expected = drawn;
+            std::sort(expected.begin(), expected.end());
+            for (const bool wide : ways) {
+                std::vector<std::int32_t> sorted(static_cast<std::size_t>(k) + sorted_spare + 8,
+                                                 fence);
+                sort_subset(drawn.data(), k, n, bits.data(), sorted.data(), wide);
+                ASSERT_TRUE(std::equal(expected.begin(), expected.end(), sorted.begin()))
+                    << n << " " << k << " " << wide;
+                ASSERT_TRUE(std::all_of(sorted.begin() + k + sorted_spare, sorted.end(),
+                                        [](std::int32_t v) { return v == fence; }))
+                    << n << " " << k << " " << wide;
+                ASSERT_TRUE(
+                    std::all_of(bits.begin(), bits.end(), [](std::uint64_t w) { return w == 0; }));
+            }
+        }
     }
 }
 

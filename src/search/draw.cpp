@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "check.hpp"
+#include "search/cpu.hpp"
 
 namespace subset {
 
@@ -62,20 +63,15 @@ __attribute__((target("avx512f"))) void points_wide(const std::uint32_t* values,
 
 // Works out the points of the block `rnd` hands out for attempts among divisor - 1 points.
 void make_points(random_stream& rnd, std::uint32_t divisor) {
-    block_points(rnd.ring + 31, divisor, rnd.point, block_points_wide());
+    block_points(rnd.ring + 31, divisor, rnd.point, avx512_available());
     rnd.points_of = divisor;
 }
 
 } // namespace
 
-bool block_points_wide() {
-    static const bool available = __builtin_cpu_supports("avx512f") != 0;
-    return available;
-}
-
 void block_points(const std::uint32_t* values, std::uint32_t divisor, std::uint32_t* points,
                   bool wide) {
-    SUBSET_CHECK(divisor >= 3 && divisor <= max_points + 1 && (!wide || block_points_wide()));
+    SUBSET_CHECK(divisor >= 3 && divisor <= max_points + 1 && (!wide || avx512_available()));
     if (wide) {
         points_wide(values, divisor, points);
     } else {

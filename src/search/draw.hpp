@@ -34,12 +34,9 @@ std::int32_t draw_subset(draw_state& d, std::int32_t n, random_stream& rnd, std:
 // Writes the point an attempt among divisor - 1 points makes of each of a block's
 // `random_block` generator words at `values` (handed out as word >> 1): (word >> 1) mod
 // divisor, plus 1 (3 <= divisor <= max_points + 1). `wide`: sixteen at a time, by AVX-512,
-// only where block_points_wide(); else one at a time. draw_subset takes its attempts'
+// only where avx512_available(); else one at a time. draw_subset takes its attempts'
 // points from here.
 void block_points(const std::uint32_t* values, std::uint32_t divisor, std::uint32_t* points,
                   bool wide);
-
-// Whether this machine can work out points sixteen at a time (checked once at run time).
-bool block_points_wide();
 
 } // namespace subset

@@ -12,11 +12,12 @@
 #include <cstdint>
 #include <vector>
 
+#include "search/cpu.hpp"
+
 namespace subset {
 
 bool sweep_available() {
-    static const bool available =
-        __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("bmi2") != 0;
+    static const bool available = avx512_available() && __builtin_cpu_supports("bmi2") != 0;
     return available;
 }
 
