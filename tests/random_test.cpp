@@ -90,7 +90,7 @@ TEST(Random, ABlocksPointsAreItsValuesRemaindersOneAtATimeOrSixteen) {
                                                d};
             for (std::size_t e = 0; e < std::size(edges); ++e)
                 words[(block * 16 + static_cast<int>(e)) % random_block] =
-                    2 * edges[e] + (gen() & 1); // the low bit is dropped: either will do
+                    2 * edges[e] + static_cast<std::uint32_t>(gen() & 1); // the low bit is dropped
             for (const bool wide : ways) {
                 block_points(words, d, points, wide);
                 for (int i = 0; i < random_block; ++i)
