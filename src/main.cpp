@@ -11,6 +11,7 @@
 #include <iostream>
 
 #include "lines.hpp"
+#include "pipe.hpp"
 #include "run.hpp"
 
 namespace {
@@ -38,6 +39,9 @@ int main() {
     std::ios::sync_with_stdio(false);
     const auto seed = static_cast<unsigned>(std::time(nullptr));
     std::srand(seed);
+    // A trace sent into a pipe moves in the pipe's buffer: the larger it is, the less the
+    // program and its reader wait for each other.
+    subset::grow_pipe(STDOUT_FILENO);
     subset::run_settings settings;
     // A person watches standard error when it is a terminal and the trace goes elsewhere.
     if (!isatty(STDOUT_FILENO) && isatty(STDERR_FILENO)) {

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 
+#include "pipe.hpp"
 #include "summary/trace_summary.hpp"
 
 using namespace subset;
@@ -48,7 +49,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "trace_summary: nao consigo abrir %s\n", name);
             return 1;
         }
-    } else if (isatty(STDIN_FILENO)) {
+    } else if (grow_pipe(STDIN_FILENO) == 0 && isatty(STDIN_FILENO)) {
         std::fputs("trace_summary: a espera de um trace de subset_search na entrada padrao "
                    "(Ctrl-D para acabar; --help para o uso)\n",
                    stderr);

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
+#include <vector>
 
 #include "data/version.hpp"
 #include "lines.hpp"
@@ -241,17 +242,23 @@ bool take_line(reader& r, std::string_view line) {
 
 // ------------------------------------------------------------------ reading
 
-trace_read read_trace(std::FILE* in, trace_figures& f, std::string& problem) {
+trace_read read_trace(std::FILE* in, trace_figures& f, std::string& problem,
+                      const read_options& options) {
     reader r{f, problem, 0, expect::prompt, 0, 0, 0, {}};
-    static char block[1 << 20];
+    std::vector<char> block(std::max<std::size_t>(options.block, 1));
     std::string carry; // a line cut by the end of a block
     for (;;) {
-        const std::size_t got = std::fread(block, 1, sizeof block, in);
+        const std::size_t got = std::fread(block.data(), 1, block.size(), in);
         if (got == 0) break;
-        std::string_view rest(block, got);
+        std::string_view rest(block.data(), got);
         for (std::size_t end; (end = rest.find('\n')) != std::string_view::npos;
              rest.remove_prefix(end + 1)) {
             bool ok = false;
+            if (carry.size() + end > longest_line) {
+                ++r.line_number;
+                r.fail("linha demasiado longa");
+                return trace_read::not_trace;
+            }
             if (carry.empty()) {
                 ok = take_line(r, rest.substr(0, end));
             } else {
@@ -262,7 +269,7 @@ trace_read read_trace(std::FILE* in, trace_figures& f, std::string& problem) {
             if (!ok) return trace_read::not_trace;
         }
         carry.append(rest);
-        if (carry.size() > (1 << 20)) {
+        if (carry.size() > longest_line) {
             ++r.line_number;
             r.fail("linha demasiado longa");
             return trace_read::not_trace;

@@ -3,6 +3,7 @@
 // is strict: every line must be one the program writes, scores included.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -49,9 +50,23 @@ enum class trace_read {
     incomplete = 3, // a trace that stops early: summarised up to its last whole iteration
 };
 
+// No line of a trace is longer than this (a sorted list of 65,536 points takes 393,212
+// bytes): a longer one, with or without its line end, is refused as too long.
+inline constexpr std::size_t longest_line = std::size_t{1} << 20;
+
+// How read_trace takes its input. The defaults are trace_summary's; tests set the others
+// to reach every path.
+struct read_options {
+    std::size_t block = std::size_t{1} << 20; // bytes asked of the input at a time (1 or more)
+    bool reading_thread = true;   // read ahead on a thread of its own while lines are taken
+    bool whole_iterations = true; // take ordinary iterations whole; else each line on its own
+};
+
 // Reads the trace in `in` (a file, or standard input) into `f`. When the text is not a
-// trace, `problem` says where ("linha N: ...").
-trace_read read_trace(std::FILE* in, trace_figures& f, std::string& problem);
+// trace, `problem` says where ("linha N: ..."). The figures, the status and the problem
+// depend on the bytes alone, never on the options. Allocates; throws only std::bad_alloc.
+trace_read read_trace(std::FILE* in, trace_figures& f, std::string& problem,
+                      const read_options& options = {});
 
 // Prints the figures as a table, with the best subset and how the trace ended.
 void print_table(std::FILE* out, const trace_figures& f);
