@@ -1,5 +1,6 @@
-// Trace reading. A trace is read line by line with the order of its lines as the only
-// grammar: any line out of place is reported with its number.
+// Trace reading and the reports. The trace comes in blocks; within a block, ordinary
+// iterations are taken whole and every other line by the grammar, and a line cut by the
+// end of a block is put together and taken on its own.
 #include "summary/trace_summary.hpp"
 
 #include <algorithm>
@@ -10,232 +11,52 @@
 #include <string_view>
 #include <vector>
 
-#include "data/version.hpp"
-#include "lines.hpp"
+#include "summary/grammar.hpp"
+#include "summary/input.hpp"
+#include "summary/iteration.hpp"
 
 namespace subset {
 
 namespace {
 
-// ------------------------------------------------------------------ lines
-
-// What the next line must be.
-enum class expect {
-    prompt,
-    count_or_end,
-    blank,
-    title,
-    drawn,
-    size,
-    sorted,
-    pairs,
-    result,
-    nothing
-};
-
 bool starts(std::string_view line, std::string_view prefix) {
     return line.substr(0, prefix.size()) == prefix;
 }
 
-// Reads a whole non-negative decimal number that makes up `text`.
-bool whole_number(std::string_view text, std::int64_t& v) {
-    if (text.empty()) return false;
-    auto r = std::from_chars(text.data(), text.data() + text.size(), v);
-    return r.ec == std::errc{} && r.ptr == text.data() + text.size() && v >= 0;
-}
-
-// A point list: numbers from 1 to n, each followed by one space; counts them into `k`
-// and checks that they ascend when `ascending` is set. One pass over the characters: a
-// search and a conversion per number took most of the reading time.
-bool point_list(std::string_view line, std::int32_t n, bool ascending, std::int32_t& k) {
-    k = 0;
-    std::int32_t last = 0;
-    std::int32_t v = 0;
-    int digits = 0;
-    for (const char c : line) {
-        if (c >= '0' && c <= '9') {
-            if ((digits > 0 && v == 0) || ++digits > 5) return false; // a leading zero
-            v = v * 10 + (c - '0');
-        } else if (c == ' ' && digits > 0) {
-            if (v < 1 || v > n || (ascending && v <= last)) return false;
-            last = v;
-            ++k;
-            v = 0;
-            digits = 0;
-        } else {
-            return false;
+// Takes the lines from `at` to `end` (just past a line end): ordinary iterations whole
+// when `whole` is set, every other line by the grammar. False at the first line out of
+// place, with the problem recorded.
+bool take_lines(reader& r, const char* at, const char* end, bool whole) {
+    while (at < end) {
+        if (whole && r.next == expect::count_or_end) {
+            const std::size_t taken = take_iteration(r, at, end);
+            if (taken > 0) {
+                at += taken;
+                continue;
+            }
         }
+        const auto* line_end =
+            static_cast<const char*>(std::memchr(at, '\n', static_cast<std::size_t>(end - at)));
+        const auto length = static_cast<std::size_t>(line_end - at);
+        if (length > longest_line) {
+            ++r.line_number;
+            return r.fail("linha demasiado longa");
+        }
+        if (!take_line(r, std::string_view(at, length))) return false;
+        at = line_end + 1;
     }
-    return digits == 0 && k >= 2;
-}
-
-// A score as the program prints it: "%f" (an integer part with no leading zero, a point
-// and six decimals) or one of "nan", "-nan", "inf", "-inf"; nothing else.
-bool score_text(std::string_view text, double& v) {
-    if (text == "nan" || text == "-nan") {
-        v = std::nan("");
-        return true;
-    }
-    if (text == "inf" || text == "-inf") {
-        v = text[0] == '-' ? -HUGE_VAL : HUGE_VAL;
-        return true;
-    }
-    const std::size_t sign = !text.empty() && text[0] == '-' ? 1 : 0;
-    const std::size_t point = text.find('.');
-    if (point == std::string_view::npos || point == sign || text.size() != point + 7 ||
-        (text[sign] == '0' && point != sign + 1))
-        return false;
-    for (std::size_t i = sign; i < text.size(); ++i)
-        if (i != point && (text[i] < '0' || text[i] > '9')) return false;
-    auto r = std::from_chars(text.data(), text.data() + text.size(), v);
-    return r.ec == std::errc{} && r.ptr == text.data() + text.size();
-}
-
-// Takes `prefix`, then a whole number, from the front of `line`; false when they are not
-// there.
-bool take_number(std::string_view& line, std::string_view prefix, std::int64_t& v) {
-    if (!starts(line, prefix)) return false;
-    line.remove_prefix(prefix.size());
-    auto r = std::from_chars(line.data(), line.data() + line.size(), v);
-    if (r.ec != std::errc{} || r.ptr == line.data()) return false;
-    line.remove_prefix(static_cast<std::size_t>(r.ptr - line.data()));
     return true;
 }
 
-// The reading state; written by take_line only.
-struct reader {
-    trace_figures& f;
-    std::string& problem;
-    std::int64_t line_number = 0;
-    expect next = expect::prompt;
-    std::int32_t size = 0;        // K of the iteration being read
-    std::int32_t n = 0;           // N its count line printed
-    std::int64_t count_index = 0; // that N's entry in f.counts
-    std::string sorted;           // its sorted points
-    bool fail(const std::string& what) {
-        problem = "linha " + std::to_string(line_number) + ": " + what;
-        return false;
+// Appends the `length` bytes at `at` to the line cut by the blocks before; false, with the
+// problem recorded, when the line is then too long to be one of a trace.
+bool carry_on(reader& r, std::string& carry, const char* at, std::size_t length) {
+    if (carry.size() + length > longest_line) {
+        ++r.line_number;
+        return r.fail("linha demasiado longa");
     }
-};
-
-// A count line "nr pontos: N"; false when `line` is not one.
-bool count_line(reader& r, std::string_view line) {
-    std::int64_t n = 0;
-    if (!starts(line, count_text) || !whole_number(line.substr(count_text.size()), n) || n < 2 ||
-        n > max_points)
-        return false;
-    r.n = static_cast<std::int32_t>(n);
-    if (r.f.points == 0) r.f.points = r.n;
-    if (r.f.counts.empty() || r.f.counts[static_cast<std::size_t>(r.count_index)].first != r.n) {
-        // A count seen before takes its iterations back; a new one gets an entry.
-        const auto seen = std::find_if(r.f.counts.begin(), r.f.counts.end(),
-                                       [&](const auto& c) { return c.first == r.n; });
-        r.count_index = seen - r.f.counts.begin();
-        if (seen == r.f.counts.end()) r.f.counts.emplace_back(r.n, 0);
-    }
-    if (r.f.by_size.size() < static_cast<std::size_t>(n) + 1)
-        r.f.by_size.resize(static_cast<std::size_t>(n) + 1);
-    r.next = expect::blank;
+    carry.append(at, length);
     return true;
-}
-
-// An error line that ends a run; false when `line` is not one.
-bool error_line(reader& r, std::string_view line) {
-    if (!starts(line, error_start)) return false;
-    r.f.error = std::string(line);
-    r.next = expect::nothing;
-    return true;
-}
-
-// The iteration's result line: its size, number and score.
-bool result_line(reader& r, std::string_view line) {
-    std::int64_t size = 0;
-    std::int64_t number = 0;
-    double score = 0;
-    if (!take_number(line, result_text, size) || size != r.size ||
-        !take_number(line, result_iteration, number) || number != r.f.iterations ||
-        !starts(line, result_score) || !score_text(line.substr(result_score.size()), score))
-        return r.fail("esperava o resultado da iteracao " + std::to_string(r.f.iterations));
-    size_figures& s = r.f.by_size[static_cast<std::size_t>(r.size)];
-    ++s.iterations;
-    if (!std::isnan(score)) {
-        if (s.numbers == 0 || score < s.lowest) s.lowest = score;
-        if (s.numbers == 0 || score > s.highest) {
-            s.highest = score;
-            s.highest_at = r.f.iterations;
-        }
-        ++s.numbers;
-        s.sum += score;
-    }
-    // As the program keeps it: only a strictly greater score wins.
-    if (score > r.f.best) {
-        r.f.best = score;
-        r.f.best_size = r.size;
-        r.f.best_at = r.f.iterations;
-        r.f.best_points = r.sorted;
-    }
-    ++r.f.iterations;
-    ++r.f.counts[static_cast<std::size_t>(r.count_index)].second;
-    r.next = expect::count_or_end;
-    return true;
-}
-
-// Takes one line (without its line end) of the trace.
-bool take_line(reader& r, std::string_view line) {
-    ++r.line_number;
-    switch (r.next) {
-    case expect::prompt:
-        if (!starts(line, prompt_line)) return r.fail("nao comeca pelo pedido do nome do ficheiro");
-        line.remove_prefix(prompt_line.size());
-        if (count_line(r, line)) {
-            r.next = expect::count_or_end;
-            return true;
-        }
-        return error_line(r, line) || r.fail("esperava o numero de pontos");
-    case expect::count_or_end:
-        if (count_line(r, line) || error_line(r, line)) return true;
-        if (starts(line, best_text)) {
-            r.f.finished = true;
-            r.next = expect::nothing;
-            return true;
-        }
-        return r.fail("esperava o numero de pontos ou a linha final");
-    case expect::blank:
-        r.next = expect::title;
-        return line.empty() || r.fail("esperava uma linha vazia");
-    case expect::title:
-        r.next = expect::drawn;
-        return line == title_line || r.fail("esperava o titulo dos pontos");
-    case expect::drawn:
-        r.next = expect::size;
-        return point_list(line, r.n, false, r.size) || r.fail("esperava os pontos escolhidos");
-    case expect::size: {
-        std::int64_t k = 0;
-        r.next = expect::sorted;
-        return (take_number(line, chosen_text, k) && line.empty() && k == r.size) ||
-               r.fail("esperava o numero de pontos escolhidos");
-    }
-    case expect::sorted: {
-        std::int32_t k = 0;
-        r.next = expect::pairs;
-        r.sorted.assign(line.substr(0, line.empty() ? 0 : line.size() - 1));
-        return (point_list(line, r.n, true, k) && k == r.size) ||
-               r.fail("esperava os pontos ordenados");
-    }
-    case expect::pairs: {
-        std::int64_t k = 0;
-        std::int64_t pairs = 0;
-        r.next = expect::result;
-        return (take_number(line, "", k) && k == r.size && take_number(line, pairs_text, pairs) &&
-                pairs == k * (k - 1) / 2 && line == pairs_end) ||
-               r.fail("esperava o numero de pares");
-    }
-    case expect::result:
-        return result_line(r, line);
-    case expect::nothing:
-        return r.fail("texto depois do fim do trace");
-    }
-    return false;
 }
 
 } // namespace
@@ -244,38 +65,39 @@ bool take_line(reader& r, std::string_view line) {
 
 trace_read read_trace(std::FILE* in, trace_figures& f, std::string& problem,
                       const read_options& options) {
-    reader r{f, problem, 0, expect::prompt, 0, 0, 0, {}};
-    std::vector<char> block(std::max<std::size_t>(options.block, 1));
-    std::string carry; // a line cut by the end of a block
-    for (;;) {
-        const std::size_t got = std::fread(block.data(), 1, block.size(), in);
-        if (got == 0) break;
-        std::string_view rest(block.data(), got);
-        for (std::size_t end; (end = rest.find('\n')) != std::string_view::npos;
-             rest.remove_prefix(end + 1)) {
-            bool ok = false;
-            if (carry.size() + end > longest_line) {
-                ++r.line_number;
-                r.fail("linha demasiado longa");
+    reader r(f, problem);
+    block_reader blocks;
+    start_reading(blocks, in, std::max<std::size_t>(options.block, 1), options.reading_thread);
+    std::string carry; // the start of a line that the blocks before cut
+    bool failed = false;
+    while (const block* b = next_block(blocks)) {
+        failed = failed || b->failed;
+        const char* at = b->bytes.get();
+        const char* end = at + b->size;
+        const auto* first = static_cast<const char*>(std::memchr(at, '\n', b->size));
+        if (first == nullptr) {
+            if (!carry_on(r, carry, at, b->size)) return trace_read::not_trace;
+            continue;
+        }
+        if (!carry.empty()) { // the cut line ends here: taken on its own
+            if (!carry_on(r, carry, at, static_cast<std::size_t>(first - at)) ||
+                !take_line(r, carry))
                 return trace_read::not_trace;
-            }
-            if (carry.empty()) {
-                ok = take_line(r, rest.substr(0, end));
-            } else {
-                carry.append(rest.substr(0, end));
-                ok = take_line(r, carry);
-                carry.clear();
-            }
-            if (!ok) return trace_read::not_trace;
+            carry.clear();
+            at = first + 1;
         }
-        carry.append(rest);
-        if (carry.size() > longest_line) {
-            ++r.line_number;
-            r.fail("linha demasiado longa");
+        const auto* last =
+            static_cast<const char*>(memrchr(at, '\n', static_cast<std::size_t>(end - at)));
+        if (last != nullptr) {
+            if (!take_lines(r, at, last + 1, options.whole_iterations))
+                return trace_read::not_trace;
+            at = last + 1;
+        }
+        if (!carry_on(r, carry, at, static_cast<std::size_t>(end - at)))
             return trace_read::not_trace;
-        }
     }
-    if (std::ferror(in)) {
+    stop_reading(blocks);
+    if (failed) {
         problem = "erro de leitura";
         return trace_read::not_trace;
     }
