@@ -146,7 +146,11 @@ const char* scan(const char* at, std::int32_t n, std::int32_t& k) {
     carried above[longest], same[longest];            // against N's digits
     std::uint64_t odd = 0; // a number out of place: too long, over N, out of order, ...
     std::int32_t count = 0;
-    for (const char* window = at;; window += width) {
+    // One window; true when the line ends in it, with its end in `found` (null when the
+    // line is no list). Written once and called apart for the first window, whose masks
+    // before are known to be empty: most lines end in it.
+    const char* found = nullptr;
+    const auto step = [&](const char* window) __attribute__((always_inline)) {
         const std::uint64_t d = digits_of<width, how>(window);
         const std::uint64_t s = mask_of<width, how, test::equal>(window, nullptr, ' ');
         const std::uint64_t other = ~(d | s) & all<width>;
@@ -201,25 +205,30 @@ const char* scan(const char* at, std::int32_t n, std::int32_t& k) {
             const int end = std::countr_zero(other);
             const bool spaced =
                 end > 0 ? (spaces.now >> (end - 1)) & 1 : spaces.before >> (width - 1);
-            if (window[end] != '\n' || !spaced || odd != 0 || count < 2) return nullptr;
+            if (window[end] != '\n' || !spaced || odd != 0 || count < 2) return true;
             if constexpr (ascending) { // the last number is the largest: at most N
                 const char* last = window + end - 1;
                 std::int32_t v = 0;
                 std::int32_t scale = 1;
                 for (const char* p = last - 1; p >= at && *p != ' '; --p, scale *= 10)
                     v += (*p - '0') * scale;
-                if (v > n) return nullptr;
+                if (v > n) return true;
             }
             k = count;
-            return window + end;
+            found = window + end;
+            return true;
         }
-    }
+        return false;
+    };
+    if (step(at)) return found;
+    for (const char* window = at + width;; window += width)
+        if (step(window)) return found;
 }
 
 template <bool ascending, masks_by how>
 const char* scan_for(const char* at, std::int32_t n, std::int32_t& k) {
-    if (n < 10) return scan<1, 32, ascending, how>(at, n, k);
-    if (n < 100) return scan<2, 32, ascending, how>(at, n, k);
+    if (n < 10) return scan<1, 64, ascending, how>(at, n, k);
+    if (n < 100) return scan<2, 64, ascending, how>(at, n, k);
     if (n < 1000) return scan<3, 64, ascending, how>(at, n, k);
     if (n < 10000) return scan<4, 64, ascending, how>(at, n, k);
     return scan<5, 64, ascending, how>(at, n, k);
