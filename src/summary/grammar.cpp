@@ -91,14 +91,7 @@ bool count_line(reader& r, std::string_view line) {
     if (!starts(line, count_text) || !whole_number(line.substr(count_text.size()), n) || n < 2 ||
         n > max_points)
         return false;
-    if (r.n != n) {
-        r.n = static_cast<std::int32_t>(n);
-        // What whole iterations of N start with, as the program writes it.
-        const int length =
-            std::snprintf(r.head, sizeof r.head, "%.*s%d\n\n%.*s\n", int(count_text.size()),
-                          count_text.data(), r.n, int(title_line.size()), title_line.data());
-        r.head_length = static_cast<std::uint8_t>(length);
-    }
+    if (r.n != n) set_count(r, static_cast<std::int32_t>(n));
     if (r.f.points == 0) r.f.points = r.n;
     if (r.f.counts.empty() || r.f.counts[static_cast<std::size_t>(r.count_index)].first != r.n) {
         // A count seen before takes its iterations back; a new one gets an entry.
@@ -137,6 +130,15 @@ bool result_line(reader& r, std::string_view line) {
 } // namespace
 
 // ------------------------------------------------------------------ the reader
+
+void set_count(reader& r, std::int32_t n) {
+    r.n = n;
+    // What whole iterations of N start with, as the program writes it.
+    const int length =
+        std::snprintf(r.head, sizeof r.head, "%.*s%d\n\n%.*s\n", int(count_text.size()),
+                      count_text.data(), r.n, int(title_line.size()), title_line.data());
+    r.head_length = static_cast<std::uint8_t>(length);
+}
 
 bool reader::fail(const std::string& what) {
     problem = "linha " + std::to_string(line_number) + ": " + what;

@@ -69,6 +69,9 @@ struct reader {
     bool fail(const std::string& what);
 };
 
+// Makes N the count of the iterations that follow: r.n, and what they start with.
+void set_count(reader& r, std::int32_t n);
+
 // Takes one line (without its line end) of the trace; false when it is out of place,
 // with the problem recorded.
 bool take_line(reader& r, std::string_view line);

@@ -48,45 +48,52 @@ const char* score_at(const char* at, const char* end, double& score) {
 
 } // namespace
 
-std::size_t take_iteration(reader& r, const char* at, const char* end) {
+bool read_iteration(reader& r, const char* at, const char* end, whole_iteration& it) {
     const char* p = at;
-    if (!is(p, end, r.head, r.head_length)) return 0;
+    if (!is(p, end, r.head, r.head_length)) return false;
     p += r.head_length;
     // Each point list must start before `end`: then its line ends there at the latest.
-    if (p == end) return 0;
+    if (p == end) return false;
     std::int32_t k = 0;
     const char* line_end = scan_points(p, r.n, false, k);
     // More points than N cannot be sorted into a list of N: the grammar says where.
-    if (line_end == nullptr || k > r.n) return 0;
+    if (line_end == nullptr || k > r.n) return false;
     size_lines spare;
     const size_lines& lines = lines_of(r, k, spare);
     p = line_end + 1;
-    if (!is(p, end, lines.size, lines.size_length)) return 0;
+    if (!is(p, end, lines.size, lines.size_length)) return false;
     p += lines.size_length;
-    if (p == end) return 0;
+    if (p == end) return false;
     const char* sorted = p;
     std::int32_t sorted_count = 0;
     line_end = scan_points(p, r.n, true, sorted_count);
-    if (line_end == nullptr || sorted_count != k) return 0;
-    const std::string_view sorted_text(sorted, static_cast<std::size_t>(line_end - 1 - sorted));
+    if (line_end == nullptr || sorted_count != k) return false;
+    it.sorted = std::string_view(sorted, static_cast<std::size_t>(line_end - 1 - sorted));
     p = line_end + 1;
-    if (!is(p, end, lines.pairs, lines.pairs_length)) return 0;
+    if (!is(p, end, lines.pairs, lines.pairs_length)) return false;
     p += lines.pairs_length;
-    if (!is(p, end, lines.result, lines.result_length)) return 0;
+    if (!is(p, end, lines.result, lines.result_length)) return false;
     p += lines.result_length;
     const auto digits = static_cast<std::size_t>(r.number.length);
-    if (!is(p, end, r.number.digits, digits)) return 0;
+    if (!is(p, end, r.number.digits, digits)) return false;
     p += digits;
     static_assert(result_score == ": ");
-    if (end - p < 2 || p[0] != ':' || p[1] != ' ') return 0;
+    if (end - p < 2 || p[0] != ':' || p[1] != ' ') return false;
     p += 2;
-    double score = 0;
-    line_end = score_at(p, end, score);
-    if (line_end == nullptr) return 0;
-    r.size = k;
-    count_result(r, score, sorted_text);
+    line_end = score_at(p, end, it.score);
+    if (line_end == nullptr) return false;
+    it.size = k;
+    it.length = static_cast<std::size_t>(line_end + 1 - at);
+    return true;
+}
+
+std::size_t take_iteration(reader& r, const char* at, const char* end) {
+    whole_iteration it;
+    if (!read_iteration(r, at, end, it)) return 0;
+    r.size = it.size;
+    count_result(r, it.score, it.sorted);
     r.line_number += 8;
-    return static_cast<std::size_t>(line_end + 1 - at);
+    return it.length;
 }
 
 } // namespace subset

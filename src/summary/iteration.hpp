@@ -6,15 +6,30 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <string_view>
 
 #include "summary/grammar.hpp"
 
 namespace subset {
 
-// Takes the iteration at `at` when r.next is a count line and the whole iteration, as the
-// program writes it, lies before `end` (the bytes up to 64 past `end` must be readable).
-// Returns its length in bytes, the figures updated; 0, with nothing changed, when it is
-// not one to take whole. Does not throw but for std::bad_alloc (a best subset's points).
+// What an iteration taken whole adds to the figures.
+struct whole_iteration {
+    std::size_t length = 0;  // its bytes, line ends included
+    std::int32_t size = 0;   // K
+    double score = 0;        // its score
+    std::string_view sorted; // its sorted points, without the last space
+};
+
+// Reads the iteration at `at` as one of N = r.n points numbered r.number, when the whole
+// iteration, as the program writes it, lies before `end` (the bytes up to 64 past `end`
+// must be readable); false when it is not one to take whole. Changes only r's cache of
+// lines per size. Does not allocate or throw.
+bool read_iteration(reader& r, const char* at, const char* end, whole_iteration& it);
+
+// The same, when r.next is a count line, and the iteration added to the figures: returns
+// its length in bytes, or 0 with nothing changed. Throws only std::bad_alloc (a best
+// subset's points).
 std::size_t take_iteration(reader& r, const char* at, const char* end);
 
 } // namespace subset

@@ -1,19 +1,21 @@
-// Trace reading and the reports. The trace comes in blocks; within a block, ordinary
-// iterations are taken whole and every other line by the grammar, and a line cut by the
-// end of a block is put together and taken on its own.
+// Trace reading and the reports. The trace comes in blocks: from a regular file on two
+// threads (see ahead.hpp), from anything else one after another as they are needed.
 #include "summary/trace_summary.hpp"
+
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string_view>
 #include <vector>
 
+#include "summary/ahead.hpp"
+#include "summary/bytes.hpp"
 #include "summary/grammar.hpp"
-#include "summary/input.hpp"
-#include "summary/iteration.hpp"
 
 namespace subset {
 
@@ -23,40 +25,13 @@ bool starts(std::string_view line, std::string_view prefix) {
     return line.substr(0, prefix.size()) == prefix;
 }
 
-// Takes the lines from `at` to `end` (just past a line end): ordinary iterations whole
-// when `whole` is set, every other line by the grammar. False at the first line out of
-// place, with the problem recorded.
-bool take_lines(reader& r, const char* at, const char* end, bool whole) {
-    while (at < end) {
-        if (whole && r.next == expect::count_or_end) {
-            const std::size_t taken = take_iteration(r, at, end);
-            if (taken > 0) {
-                at += taken;
-                continue;
-            }
-        }
-        const auto* line_end =
-            static_cast<const char*>(std::memchr(at, '\n', static_cast<std::size_t>(end - at)));
-        const auto length = static_cast<std::size_t>(line_end - at);
-        if (length > longest_line) {
-            ++r.line_number;
-            return r.fail("linha demasiado longa");
-        }
-        if (!take_line(r, std::string_view(at, length))) return false;
-        at = line_end + 1;
-    }
-    return true;
-}
-
-// Appends the `length` bytes at `at` to the line cut by the blocks before; false, with the
-// problem recorded, when the line is then too long to be one of a trace.
-bool carry_on(reader& r, std::string& carry, const char* at, std::size_t length) {
-    if (carry.size() + length > longest_line) {
-        ++r.line_number;
-        return r.fail("linha demasiado longa");
-    }
-    carry.append(at, length);
-    return true;
+// Whether `in` is a regular file that can be read at any offset, and where it stands.
+bool regular(std::FILE* in, off_t& at) {
+    const int fd = fileno(in);
+    struct stat st {};
+    if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    at = ftello(in);
+    return at >= 0;
 }
 
 } // namespace
@@ -66,37 +41,24 @@ bool carry_on(reader& r, std::string& carry, const char* at, std::size_t length)
 trace_read read_trace(std::FILE* in, trace_figures& f, std::string& problem,
                       const read_options& options) {
     reader r(f, problem);
-    block_reader blocks;
-    start_reading(blocks, in, std::max<std::size_t>(options.block, 1), options.reading_thread);
     std::string carry; // the start of a line that the blocks before cut
     bool failed = false;
-    while (const block* b = next_block(blocks)) {
-        failed = failed || b->failed;
-        const char* at = b->bytes.get();
-        const char* end = at + b->size;
-        const auto* first = static_cast<const char*>(std::memchr(at, '\n', b->size));
-        if (first == nullptr) {
-            if (!carry_on(r, carry, at, b->size)) return trace_read::not_trace;
-            continue;
-        }
-        if (!carry.empty()) { // the cut line ends here: taken on its own
-            if (!carry_on(r, carry, at, static_cast<std::size_t>(first - at)) ||
-                !take_line(r, carry))
-                return trace_read::not_trace;
-            carry.clear();
-            at = first + 1;
-        }
-        const auto* last =
-            static_cast<const char*>(memrchr(at, '\n', static_cast<std::size_t>(end - at)));
-        if (last != nullptr) {
-            if (!take_lines(r, at, last + 1, options.whole_iterations))
-                return trace_read::not_trace;
-            at = last + 1;
-        }
-        if (!carry_on(r, carry, at, static_cast<std::size_t>(end - at)))
+    const std::size_t room = std::clamp<std::size_t>(options.block, 1, std::size_t{1} << 30);
+    off_t at = 0;
+    if (options.reading_thread && regular(in, at)) {
+        if (!take_file(r, carry, fileno(in), at, room, options.whole_iterations, failed))
             return trace_read::not_trace;
+    } else { // a pipe, a terminal: read as the blocks are needed, so reading stops with us
+        const std::unique_ptr<char[]> block(new char[room + piece_padding]);
+        for (;;) {
+            const std::size_t size = std::fread(block.get(), 1, room, in);
+            std::memset(block.get() + size, 0, piece_padding);
+            if (!take_bytes(r, carry, block.get(), block.get() + size, options.whole_iterations))
+                return trace_read::not_trace;
+            if (size < room) break;
+        }
+        failed = std::ferror(in) != 0;
     }
-    stop_reading(blocks);
     if (failed) {
         problem = "erro de leitura";
         return trace_read::not_trace;

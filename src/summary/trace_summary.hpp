@@ -57,8 +57,8 @@ inline constexpr std::size_t longest_line = std::size_t{1} << 20;
 // How read_trace takes its input. The defaults are trace_summary's; tests set the others
 // to reach every path.
 struct read_options {
-    std::size_t block = std::size_t{1} << 18; // bytes asked of the input at a time (1 or more)
-    bool reading_thread = true;   // read ahead on a thread of its own while lines are taken
+    std::size_t block = std::size_t{1} << 20; // bytes asked of the input at a time (1 or more)
+    bool reading_thread = true;               // a regular file: read ahead on a second thread too
     bool whole_iterations = true; // take ordinary iterations whole; else each line on its own
 };
 
