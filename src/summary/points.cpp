@@ -10,6 +10,7 @@
 #include "summary/points.hpp"
 
 #include <bit>
+#include <cstddef>
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -51,7 +52,7 @@ __m128i load(const char* at) {
 template <int width, typename F> [[gnu::always_inline]] inline std::uint64_t gather(F chunk) {
     std::uint64_t m = 0;
 #pragma GCC unroll 4
-    for (int c = 0; c < width / 16; ++c)
+    for (std::ptrdiff_t c = 0; c < width / 16; ++c)
         m |= static_cast<std::uint64_t>(static_cast<std::uint16_t>(_mm_movemask_epi8(chunk(c))))
              << (16 * c);
     return m;
@@ -70,10 +71,11 @@ template <int width, masks_by how, test t>
 [[gnu::always_inline]] inline std::uint64_t mask_of(const char* at, const char* other, char value) {
 #if defined(__SSE2__)
     if constexpr (how == masks_by::vectors) {
-        const auto against = [&](int c) {
+        const auto against = [&](std::ptrdiff_t c) {
             return other != nullptr ? load(other + 16 * c) : _mm_set1_epi8(value);
         };
-        return gather<width>([&](int c) { return compare<t>(load(at + 16 * c), against(c)); });
+        return gather<width>(
+            [&](std::ptrdiff_t c) { return compare<t>(load(at + 16 * c), against(c)); });
     }
 #endif
     return bytes_mask<width, t>(at, other, value);
@@ -88,7 +90,7 @@ template <int width, masks_by how>
             const __m128i less = _mm_sub_epi8(bytes, _mm_set1_epi8('0'));
             return _mm_cmpeq_epi8(_mm_min_epu8(less, _mm_set1_epi8(9)), less);
         };
-        return gather<width>([&](int c) { return digit(load(at + 16 * c)); });
+        return gather<width>([&](std::ptrdiff_t c) { return digit(load(at + 16 * c)); });
     }
 #endif
     return bytes_digits<width>(at);
