@@ -29,6 +29,7 @@ const std::string_view error_start = "Erro no ";
 const std::size_t most_bytes = 1024 * 1024; // in a line, without its line end
 const std::int64_t most_points = 65536;
 
+// Whether `text` starts with `start`.
 bool begins(std::string_view text, std::string_view start) {
     return text.size() >= start.size() && text.substr(0, start.size()) == start;
 }
@@ -42,6 +43,7 @@ struct walk {
     std::string& problem;
 };
 
+// Cuts `text` into the walk's lines and tail.
 void cut_into_lines(walk& w, std::string_view text) {
     std::size_t start = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -302,14 +304,17 @@ std::string double_text(double v) {
     return text;
 }
 
+// The message for a field whose two values differ.
 std::string differs(const std::string& field, const std::string& a, const std::string& b) {
     return field + ": " + a + " against " + b;
 }
 
+// "" when `a` and `b` are equal, else the message; likewise for doubles and texts below.
 std::string number_differs(const std::string& field, std::int64_t a, std::int64_t b) {
     return a == b ? "" : differs(field, std::to_string(a), std::to_string(b));
 }
 
+// Whether two doubles have the same bits (so NaNs of one payload and sign are equal).
 bool same_bits(double a, double b) {
     return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
 }
@@ -322,6 +327,7 @@ std::string text_differs(const std::string& field, const std::string& a, const s
     return a == b ? "" : differs(field, "\"" + a + "\"", "\"" + b + "\"");
 }
 
+// The status's name.
 std::string status_text(trace_read r) {
     switch (r) {
     case trace_read::whole:
