@@ -26,7 +26,7 @@ const std::string_view result_middle = " pontos, iteracao ";
 const std::string_view final_start = "Melhor com ";
 const std::string_view error_start = "Erro no ";
 
-const std::size_t most_bytes = 1024 * 1024; // in a line, without its line end
+const std::size_t most_bytes = std::size_t{1024} * 1024; // in a line, without its line end
 const std::int64_t most_points = 65536;
 
 // Whether `text` starts with `start`.

@@ -333,9 +333,13 @@ TEST(SummaryDiff, MutatedTracesReadAlike) {
                  {std::to_string(v + 1), std::to_string(v - 1), "0" + digits, "-" + digits,
                   std::string("0"), std::string("65536"), std::string("65537"),
                   std::string("99999999999999999999")}) {
-                expect_read_alike(base.name + " with " + digits + " at " + std::to_string(at) +
-                                      " as " + other,
-                                  t.substr(0, at) + other + t.substr(end), two_ways(at));
+                std::string text = t.substr(0, at);
+                text += other;
+                text += t.substr(end);
+                std::string name = base.name;
+                name += " with " + digits + " at " + std::to_string(at) + " as ";
+                name += other;
+                expect_read_alike(name, text, two_ways(at));
             }
         }
     }
