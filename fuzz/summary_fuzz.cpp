@@ -2,8 +2,8 @@
 // taking them (its defaults, a block of 1 to 7 bytes, no reading thread, line by line) and
 // by the plain reader kept with the tests; the status, the problem and every figure must
 // be the same, or the target aborts naming what differs. The mutator knows the trace's
-// lines: it cuts, flips, drops, doubles and swaps them, changes numbers, and splices in
-// well-formed iterations.
+// lines: it cuts, flips, drops, doubles and swaps them, changes numbers and scores, and
+// splices in well-formed iterations.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -122,6 +122,24 @@ void splice_iteration(std::minstd_rand& rng, text_lines& t) {
     if (place == t.lines.size() - lines.size()) t.ended = true;
 }
 
+// The lines with the score of one result line replaced by another of the shapes the
+// reader must take or refuse.
+void change_score(std::minstd_rand& rng, text_lines& t) {
+    std::vector<std::size_t> results;
+    for (std::size_t i = 0; i < t.lines.size(); ++i)
+        if (t.lines[i].rfind("Distancia media para ", 0) == 0) results.push_back(i);
+    if (results.empty()) return;
+    std::string& line = t.lines[results[pick(rng, results.size())]];
+    const std::size_t score = line.rfind(": ");
+    if (score == std::string::npos) return;
+    const char* const shapes[] = {"0.000000",  "-0.000000", "nan",        "-nan",      "inf",
+                                  "-inf",      "12.500000", "-3.250000",  "03.500000", "3.50000",
+                                  "3.5000000", "+3.500000", ".500000",    "-.500000",  "3,500000",
+                                  "1e5",       "INF",       "nan(1)",     "3.500000 ", "-",
+                                  "00.000000", "infinity",  "0x1.000000", ""};
+    line.replace(score + 2, std::string::npos, shapes[pick(rng, std::size(shapes))]);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -150,7 +168,7 @@ extern "C" std::size_t LLVMFuzzerCustomMutator(std::uint8_t* data, std::size_t s
     std::string text(reinterpret_cast<const char*>(data), size);
     text_lines t = lines_of(text);
     const std::size_t lines = t.lines.size();
-    switch (pick(rng, 9)) {
+    switch (pick(rng, 10)) {
     case 0: // cut anywhere
         text.resize(pick(rng, text.size() + 1));
         break;
@@ -186,6 +204,10 @@ extern "C" std::size_t LLVMFuzzerCustomMutator(std::uint8_t* data, std::size_t s
         break;
     case 7:
         splice_iteration(rng, t);
+        text = text_of(t);
+        break;
+    case 8:
+        change_score(rng, t);
         text = text_of(t);
         break;
     default:
