@@ -72,4 +72,30 @@ assert [int(r["seed"]) for r in rows] == [42, 43, 44, 45], rows
 PY
 zstd -dq -c "$work/traces/four.txt.run1.seed44.trace.zst" | tail -n 1 | grep -q '^Melhor com ' ||
     fail "a kept trace"
+
+# Each run's per-K CSV is made from its table: byte for byte what trace_summary --csv
+# prints for the run's kept trace, with scores that are no number (a size with none that
+# is, and a mean over both infinities), for a run refused at start-up (the header alone),
+# and for a trace cut short.
+printf '%s\n' "1 2 nan" "1 3 inf" "1 4 1.5" "1 5 2" "2 3 -1" "2 4 3" "2 5 4" "3 4 -inf" \
+    "3 5 5" "4 5 6" >"$work/odd.txt"
+"$root/tools/sweep" --runs 2 --first-seed 90 --keep-traces "$work/kept" --summary-dir "$work/csv" \
+    "$work/odd.txt" "$work/missing.txt" >"$work/odd.csv" || true
+mkdir "$work/cut-bin"
+ln -s "$bin/trace_summary" "$work/cut-bin/trace_summary"
+{ zstd -dq -c "$work/kept/odd.txt.run1.seed90.trace.zst" || true; } | head -c 300000 >"$work/cut.trace"
+printf '#!/bin/sh\ncat "%s"\n' "$work/cut.trace" >"$work/cut-bin/subset_search"
+chmod +x "$work/cut-bin/subset_search"
+cut_row=$("$root/tools/sweep-job" "$work/cut-bin" "$work/odd.txt" 1 7 "$work/kept" "$work/csv") &&
+    fail "a cut trace's job ended well: $cut_row"
+case "$cut_row" in *',"subset_search 0, trace_summary 3: "') ;; *) fail "a cut trace's row: $cut_row" ;; esac
+for stem in odd.txt.run1.seed90 odd.txt.run2.seed91 missing.txt.run1.seed92 odd.txt.run1.seed7; do
+    zstd -dq -c "$work/kept/$stem.trace.zst" | "$bin/trace_summary" --csv >"$work/want.csv" || true
+    cmp "$work/want.csv" "$work/csv/$stem.csv" || fail "$stem's per-K CSV"
+done
+grep -q '^5,[0-9]*,[0-9]*,nan,nan,nan,$' "$work/csv/odd.txt.run1.seed90.csv" || fail "a size with no number"
+grep -q '^2,[0-9]*,[0-9]*,nan,-inf,inf,[0-9]*$' "$work/csv/odd.txt.run1.seed90.csv" ||
+    fail "a mean over both infinities"
+[ "$(cat "$work/csv/missing.txt.run1.seed92.csv")" = k,iteracoes,nan,media,minimo,maximo,iteracao_do_maximo ] ||
+    fail "a refused run's CSV"
 echo "sweep: 1 passed, 0 failed"
