@@ -38,7 +38,7 @@ void batch_add(batch& b, draw_state& drawing, random_stream& rnd) {
 void batch_text_room(batch& b, std::size_t bytes) {
     b.text.reset();
     b.text_room = 0;
-    b.text.reset(new char[bytes]); // NOLINT(cppcoreguidelines-owning-memory): unzeroed on purpose
+    b.text = aligned_buffer(bytes); // unzeroed on purpose
     b.text_room = bytes;
 }
 

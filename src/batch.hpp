@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "aligned.hpp"
 #include "data/version.hpp"
 #include "search/draw.hpp"
 #include "search/score.hpp"
@@ -47,8 +48,9 @@ struct batch {
     subset_ref subsets[batch_iterations]; // each one's sorted points, as scoring takes them
     float score[batch_iterations];
     // The eight lines of each iteration. Not zeroed when made: room is reckoned for the
-    // longest lines, and only the pages written to are ever touched.
-    std::unique_ptr<char[]> text;
+    // longest lines, and only the pages written to are ever touched. On a cache line, as
+    // it is written out from.
+    aligned_bytes text;
     std::size_t text_room = 0; // bytes at `text`
     std::size_t text_used = 0;
 };

@@ -9,10 +9,10 @@
 namespace subset {
 
 struct trace {
-    std::ostream* out = nullptr; // where the text goes; set once by trace_start
-    bool failed = false;         // a write to `out` failed; set by trace_flush
-    std::size_t used = 0;        // bytes of `buf` waiting to be written
-    char buf[1 << 16];           // pending text
+    std::ostream* out = nullptr;   // where the text goes; set once by trace_start
+    bool failed = false;           // a write to `out` failed; set by trace_flush
+    std::size_t used = 0;          // bytes of `buf` waiting to be written
+    alignas(64) char buf[1 << 16]; // pending text, on a cache line (see aligned.hpp)
 };
 
 // Starts `t` afresh, empty and with no failure, writing to `out`.

@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "aligned.hpp"
 #include "lines.hpp"
 #include "summary/bytes.hpp"
 #include "summary/iteration.hpp"
@@ -57,7 +58,7 @@ constexpr std::size_t none = ~std::size_t{0};
 
 // An odd block and what was read ahead in it.
 struct slot {
-    std::unique_ptr<char[]> bytes;
+    aligned_bytes bytes;
     std::size_t size = 0;
     bool failed = false;
     std::size_t start = none; // where its first iteration read ahead starts, if any
@@ -196,12 +197,12 @@ struct joined {
 
 bool take_file(reader& r, std::string& carry, int fd, off_t base, std::size_t room, bool whole,
                bool& failed) {
-    const std::unique_ptr<char[]> own(new char[room + piece_padding]);
+    const aligned_bytes own = aligned_buffer(room + piece_padding);
     ahead_state a;
     a.fd = fd;
     a.base = base;
     a.room = room;
-    for (slot& s : a.slots) s.bytes.reset(new char[room + piece_padding]);
+    for (slot& s : a.slots) s.bytes = aligned_buffer(room + piece_padding);
     std::thread thread;
     try {
         thread = std::thread(ahead_thread, std::ref(a));

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "aligned.hpp"
 #include "summary/ahead.hpp"
 #include "summary/bytes.hpp"
 #include "summary/grammar.hpp"
@@ -49,7 +50,7 @@ trace_read read_trace(std::FILE* in, trace_figures& f, std::string& problem,
         if (!take_file(r, carry, fileno(in), at, room, options.whole_iterations, failed))
             return trace_read::not_trace;
     } else { // a pipe, a terminal: read as the blocks are needed, so reading stops with us
-        const std::unique_ptr<char[]> block(new char[room + piece_padding]);
+        const aligned_bytes block = aligned_buffer(room + piece_padding);
         for (;;) {
             const std::size_t size = std::fread(block.get(), 1, room, in);
             std::memset(block.get() + size, 0, piece_padding);
