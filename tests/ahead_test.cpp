@@ -1,63 +1,45 @@
-// A trace file read on two threads against the same bytes read in one piece, line by
-// line: real runs, runs whose file changed its count, and the same traces broken, cut
-// and with error lines, at block sizes that put a block's end at every kind of place.
+// A trace file read on two threads against the plain reading of the same bytes: real
+// runs, a count that changes, and the same traces broken, cut and with error lines, at
+// block sizes that put a block's end at every kind of place.
 #include <gtest/gtest.h>
 
-#include <bit>
 #include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "helpers.hpp"
+#include "plain_summary.hpp"
 #include "summary/trace_summary.hpp"
 
 using namespace subset;
 
 namespace {
 
-// Every field of the figures, doubles bit for bit.
-std::string describe(trace_read read, const trace_figures& f, const std::string& problem) {
-    std::string text = std::to_string(static_cast<int>(read)) + " " + problem + "\n";
-    auto bits = [](double v) { return std::to_string(std::bit_cast<std::uint64_t>(v)); };
-    text += std::to_string(f.points) + " " + std::to_string(f.iterations) + " " + bits(f.best) +
-            " " + std::to_string(f.best_size) + " " + std::to_string(f.best_at) + " [" +
-            f.best_points + "] [" + f.error + "] " + std::to_string(f.finished) + " " +
-            std::to_string(f.cut_at) + "\n";
-    for (const auto& [n, iterations] : f.counts)
-        text += std::to_string(n) + ":" + std::to_string(iterations) + " ";
-    text += "\n";
-    for (const size_figures& s : f.by_size)
-        text += std::to_string(s.iterations) + " " + std::to_string(s.numbers) + " " + bits(s.sum) +
-                " " + bits(s.lowest) + " " + bits(s.highest) + " " + std::to_string(s.highest_at) +
-                "\n";
-    return text;
-}
-
-// The trace in the file at `path` read with `options`, described.
-std::string read_with(const std::string& path, const read_options& options) {
+// The trace in the file at `path` read with `options`.
+trace_reading read_with(const std::string& path, const read_options& options) {
     std::FILE* in = std::fopen(path.c_str(), "rb");
-    trace_figures f;
-    std::string problem;
-    const trace_read read = read_trace(in, f, problem, options);
+    trace_reading got;
+    got.read = read_trace(in, got.f, got.problem, options);
     std::fclose(in);
-    return describe(read, f, problem);
+    return got;
 }
 
 // Block sizes from less than an iteration (nothing to read ahead) to many iterations.
 const std::size_t every_size[] = {16, 64, 100, 199, 256, 1000, 1777, 4096, 65536};
 const std::size_t some_sizes[] = {199, 1000, 4096};
 
-// Reads `text` from a file on two threads at each block size, against the line-by-line
-// reading of the same file in one block.
+// Reads `text` from a file on two threads at each block size, against the plain reading
+// of the same bytes.
 template <std::size_t count>
 void check(const scratch_dir& dir, const std::string& text, const std::string& what,
            const std::size_t (&sizes)[count]) {
     const std::string path = dir.file("trace");
     write_file(path, text);
-    const std::string want = read_with(path, {std::size_t{1} << 30, false, false});
+    const trace_reading want = plain_reading(text);
     for (const std::size_t block : sizes)
-        ASSERT_EQ(want, read_with(path, {block, true, true})) << what << ", blocks of " << block;
+        ASSERT_EQ("", reading_difference(want, read_with(path, {block, true, true})))
+            << what << ", blocks of " << block;
 }
 
 // A run of `iterations` on `path`, drawn from the C library's generator seeded `seed`.
