@@ -49,22 +49,23 @@ struct best_so_far {
 // only, but for what the workers write into the batches handed to them.
 struct run_context {
     explicit run_context(const run_settings& s) : settings(s) {}
-    const run_settings& settings; // as the caller gave them
+    // (In this order the block of `out`, on a cache line, leaves the least padding.)
     trace out;                    // the run's standard output
-    screen view;                  // the terminal, if a person watches one
-    worker_pool workers;          // the threads that score batches
-    distance_data data;           // the distance file, and the version in use
-    draw_state drawing;           // which points the iteration being drawn has taken
-    std::vector<batch> batches;   // ring of batches, used in order
+    const run_settings& settings; // as the caller gave them
     std::size_t batch_points = 0; // drawn points a batch can hold
     std::int64_t filled = 0;      // batches taken for drawing so far
     std::int64_t handed = 0;      // batches handed to the workers so far
     std::int64_t written = 0;     // batches written so far
     batch* current = nullptr;     // the batch being drawn into, if any
     batch* waiting = nullptr;     // drawn, to be handed over with the next (see hand_over)
-    bool ended = false;           // a line that ends the run, or a failed write, ended it
-    int stopped_by = 0;           // the signal that stopped the run, if any
+    std::vector<batch> batches;   // ring of batches, used in order
     best_so_far best;
+    screen view;         // the terminal, if a person watches one
+    worker_pool workers; // the threads that score batches
+    distance_data data;  // the distance file, and the version in use
+    draw_state drawing;  // which points the iteration being drawn has taken
+    int stopped_by = 0;  // the signal that stopped the run, if any
+    bool ended = false;  // a line that ends the run, or a failed write, ended it
 };
 
 // ------------------------------------------------------------------ steps
