@@ -3,8 +3,10 @@
 #include "summary/trace_summary.hpp"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -35,6 +37,26 @@ bool regular(std::FILE* in, off_t& at) {
     return at >= 0;
 }
 
+// Reads up to `room` bytes of `in` into `into`: what a pipe holds now, without waiting
+// for more, so that the bytes are taken while the writer goes on; 0 at the end, with
+// `failed` set when reading failed.
+std::size_t read_some(std::FILE* in, char* into, std::size_t room, bool& failed) {
+    const int fd = fileno(in);
+    if (fd < 0) { // a stream in memory
+        const std::size_t got = std::fread(into, 1, room, in);
+        failed = failed || std::ferror(in) != 0;
+        return got;
+    }
+    for (;;) {
+        const ssize_t got = read(fd, into, room);
+        if (got >= 0) return static_cast<std::size_t>(got);
+        if (errno != EINTR) {
+            failed = true;
+            return 0;
+        }
+    }
+}
+
 } // namespace
 
 // ------------------------------------------------------------------ reading
@@ -52,13 +74,12 @@ trace_read read_trace(std::FILE* in, trace_figures& f, std::string& problem,
     } else { // a pipe, a terminal: read as the blocks are needed, so reading stops with us
         const aligned_bytes block = aligned_buffer(room + piece_padding);
         for (;;) {
-            const std::size_t size = std::fread(block.get(), 1, room, in);
+            const std::size_t size = read_some(in, block.get(), room, failed);
+            if (size == 0) break;
             std::memset(block.get() + size, 0, piece_padding);
             if (!take_bytes(r, carry, block.get(), block.get() + size, options.whole_iterations))
                 return trace_read::not_trace;
-            if (size < room) break;
         }
-        failed = std::ferror(in) != 0;
     }
     if (failed) {
         problem = "erro de leitura";
