@@ -1,9 +1,12 @@
 // Times the search in-process for a given number of iterations, either the program's own
 // loop or the plain rendering kept with the tests, with the C library's generator seeded
 // by a given seed and the trace counted and thrown away.
-// Usage: bench_driver fast|plain FILE ITERATIONS SEED [WORKERS]
+// Usage: bench_driver fast|plain FILE ITERATIONS SEED [WORKERS] [--kernels NAME]
 //        bench_driver parse FILE
-// (WORKERS: worker threads of the program's loop; by default one per CPU.)
+//        bench_driver kernels
+// (WORKERS: worker threads of the program's loop; by default one per CPU. NAME: the
+// kernel table the loop runs, portable, avx2 or avx512; by default the best this
+// processor can execute. `kernels` lists the tables it can execute, best first.)
 // Prints: "<mode> <iterations> iterations <seconds> s <bytes> bytes <cpu> s-drawing <cpu>
 // s-all <cpu> s-busiest": the wall time, the trace's size, and the CPU time of the thread
 // that draws (and writes), of all threads, and of the busiest thread. `parse` reads the file as a
@@ -30,6 +33,7 @@
 #include "data/distance_file.hpp"
 #include "reference.hpp"
 #include "run.hpp"
+#include "search/kernels.hpp"
 
 namespace {
 
@@ -114,15 +118,30 @@ int time_parse(const std::string& file) {
 }
 
 int main(int argc, char** argv) {
+    subset::run_settings settings;
+    if (argc >= 3 && std::strcmp(argv[argc - 2], "--kernels") == 0) {
+        settings.kernels = subset::kernels_named(argv[argc - 1]);
+        if (settings.kernels == nullptr) {
+            (void)std::fprintf(stderr, "bench_driver: this processor cannot execute kernels '%s'\n",
+                               argv[argc - 1]);
+            return 2;
+        }
+        argc -= 2;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "kernels") == 0) {
+        for (const subset::kernel_table* k : subset::runnable_kernels()) std::puts(k->name);
+        return 0;
+    }
     if (argc == 3 && std::strcmp(argv[1], "parse") == 0) return time_parse(argv[2]);
     if ((argc != 5 && argc != 6) ||
         (std::strcmp(argv[1], "fast") != 0 && std::strcmp(argv[1], "plain") != 0)) {
-        (void)std::fputs("usage: bench_driver fast|plain FILE ITERATIONS SEED [WORKERS]\n"
-                         "       bench_driver parse FILE\n",
+        (void)std::fputs("usage: bench_driver fast|plain FILE ITERATIONS SEED [WORKERS] "
+                         "[--kernels NAME]\n"
+                         "       bench_driver parse FILE\n"
+                         "       bench_driver kernels\n",
                          stderr);
         return 2;
     }
-    subset::run_settings settings;
     if (argc == 6) settings.workers = static_cast<int>(std::strtol(argv[5], nullptr, 10));
     const bool fast = std::strcmp(argv[1], "fast") == 0;
     const std::string file = argv[2];
