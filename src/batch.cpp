@@ -6,7 +6,6 @@
 
 #include "check.hpp"
 #include "lines.hpp"
-#include "search/cpu.hpp"
 #include "search/score.hpp"
 #include "segment.hpp"
 
@@ -29,7 +28,7 @@ void batch_reset(batch& b, std::size_t points, std::int32_t first, version_ptr f
 void batch_add(batch& b, draw_state& drawing, random_stream& rnd) {
     SUBSET_CHECK(b.from != nullptr && batch_has_room(b));
     const std::int32_t k =
-        draw_subset(drawing, b.from->points, rnd, b.drawn.data() + b.start[b.count]);
+        draw_subset(drawing, b.from->points, rnd, b.drawn.data() + b.start[b.count], *b.kernels);
     b.size[b.count] = k;
     b.start[b.count + 1] = b.start[b.count] + static_cast<std::uint32_t>(k);
     ++b.count;
@@ -51,10 +50,9 @@ void sort_all(batch& b) {
     if (b.sorted.size() < points + sorted_spare) b.sorted.resize(points + sorted_spare);
     static thread_local std::vector<std::uint64_t> bits;
     bits.resize(static_cast<std::size_t>(n / 64) + 1);
-    const bool wide = avx512_available();
     for (int i = b.skip; i < b.count; ++i) {
         std::int32_t* sorted = b.sorted.data() + b.start[i];
-        sort_subset(b.drawn.data() + b.start[i], b.size[i], n, bits.data(), sorted, wide);
+        sort_subset(b.drawn.data() + b.start[i], b.size[i], n, bits.data(), sorted, *b.kernels);
         b.subsets[i] = {sorted, b.size[i]};
     }
 }
@@ -78,7 +76,7 @@ void put_all(batch& b) {
 
 void work(batch& b) {
     sort_all(b);
-    dist_med(b.subsets + b.skip, b.count - b.skip, *b.from, b.score + b.skip, b.how);
+    dist_med(b.subsets + b.skip, b.count - b.skip, *b.from, b.score + b.skip, *b.kernels);
     put_all(b);
 }
 
@@ -95,7 +93,7 @@ void work_together(batch& b, batch& c) {
     scores.resize(static_cast<std::size_t>(both));
     std::copy(b.subsets + b.skip, b.subsets + b.count, subsets.begin());
     std::copy(c.subsets + c.skip, c.subsets + c.count, subsets.begin() + in_b);
-    dist_med(subsets.data(), both, *b.from, scores.data(), b.how);
+    dist_med(subsets.data(), both, *b.from, scores.data(), *b.kernels);
     std::copy(scores.begin(), scores.begin() + in_b, b.score + b.skip);
     std::copy(scores.begin() + in_b, scores.end(), c.score + c.skip);
     put_all(b);
@@ -126,8 +124,8 @@ void work_alone(batch& b) {
 void work_on(batch& b) {
     if (b.partner == nullptr) return work_alone(b);
     batch& c = *b.partner;
-    if (b.job != task::score || c.job != task::score || b.from != c.from || b.how != c.how ||
-        b.count == b.skip || c.count == c.skip) {
+    if (b.job != task::score || c.job != task::score || b.from != c.from ||
+        b.kernels != c.kernels || b.count == b.skip || c.count == c.skip) {
         work_alone(b);
         work_alone(c);
         return;

@@ -12,6 +12,7 @@
 #include "aligned.hpp"
 #include "data/version.hpp"
 #include "search/draw.hpp"
+#include "search/kernels.hpp"
 #include "search/score.hpp"
 
 namespace subset {
@@ -27,9 +28,9 @@ enum class task {
 
 struct batch {
     // Written by the drawing thread.
-    version_ptr from;                    // the version its iterations counted
-    scoring how = scoring::automatic;    // how its subsets are scored
-    task job = task::score;              // what the worker it is handed to does
+    version_ptr from;                                // the version its iterations counted
+    const kernel_table* kernels = &portable_kernels; // what draws, sorts and scores it
+    task job = task::score;                          // what the worker it is handed to does
     batch* partner = nullptr;            // handed over with it, to be scored together (see work_on)
     std::int32_t first = 0;              // number of iteration `skip`
     std::int32_t skip = 0;               // iterations drawn, but not the run's

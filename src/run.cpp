@@ -17,7 +17,6 @@
 #include "lines.hpp"
 #include "screen.hpp"
 #include "search/draw.hpp"
-#include "search/sweep.hpp"
 #include "segment.hpp"
 #include "trace.hpp"
 #include "workers.hpp"
@@ -123,12 +122,13 @@ void write_oldest(run_context& run) {
 }
 
 // Whether batches of a file of `n` points hold so few iterations that they go to the
-// workers two at a time, to be scored together: a sweep takes up to sweep_lanes subsets,
-// and at 5000 points a batch holds about 50. Two batches at once must leave the ring a
-// batch to draw into.
+// workers two at a time, to be scored together: a sweep takes up to its table's
+// sweep_lanes subsets, and at 5000 points a batch holds about 50. Two batches at once must leave
+// the ring a batch to draw into.
 bool in_pairs(const run_context& run, std::int32_t n) {
     return !run.workers.threads.empty() && run.batches.size() >= 3 &&
-           static_cast<double>(run.batch_points) < sweep_lanes * ((n + 2) / 2.0);
+           static_cast<double>(run.batch_points) <
+               run.settings.kernels->sweep_lanes * ((n + 2) / 2.0);
 }
 
 // Hands the batch being drawn into over to the workers: with the one waiting, if any;
@@ -165,7 +165,7 @@ void take_batch(run_context& run, std::int32_t first, version_ptr from) {
     if (run.filled - run.written == std::ssize(run.batches)) write_oldest(run);
     batch& b = run.batches[static_cast<std::size_t>(run.filled % std::ssize(run.batches))];
     batch_reset(b, run.batch_points, first, std::move(from));
-    b.how = run.settings.how;
+    b.kernels = run.settings.kernels;
     ++run.filled;
     run.current = &b;
 }
@@ -272,7 +272,7 @@ std::int64_t segment_reach(const run_context& run, std::int32_t n) {
 void prepare_segment(run_context& run, batch& b, const random_stream& start, std::int64_t stop_at,
                      std::int32_t first) {
     batch_reset(b, run.batch_points, first, run.data.myItems);
-    b.how = run.settings.how;
+    b.kernels = run.settings.kernels;
     b.job = task::draw;
     b.stream = start;
     b.stop_at = stop_at;

@@ -9,8 +9,8 @@
 #include <iosfwd>
 
 #include "data/watcher.hpp"
+#include "search/kernels.hpp"
 #include "search/random.hpp"
-#include "search/score.hpp"
 
 namespace subset {
 
@@ -25,8 +25,10 @@ struct run_settings {
     // Worker threads; -1: one per CPU, one fewer for files under 200 points, none on one.
     int workers = -1;
     std::function<void()> before_thread; // runs before each worker starts; may throw (tests)
-    scoring how = scoring::automatic;    // how subsets are scored (tests force one way)
-    watch_settings watch;                // how the distance file is watched
+    // The kernels that draw, sort and score: the best this processor can execute, or
+    // one that tests and the benchmark name (see kernels.hpp).
+    const kernel_table* kernels = &best_kernels();
+    watch_settings watch; // how the distance file is watched
     // Set (to a signal's number) to stop the run after the iterations in flight; read
     // once per iteration. SIGPIPE also means that the trace's reader has gone.
     const std::atomic<int>* stop = nullptr;

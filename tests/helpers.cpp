@@ -73,6 +73,22 @@ double mixed_distance(int i, int j) {
     return ((i * 7919 + j * 104729) % 20001 - 10000) / 997.0;
 }
 
+std::vector<std::pair<std::string, subset::kernel_table>> scoring_ways() {
+    std::vector<std::pair<std::string, subset::kernel_table>> ways;
+    for (const subset::kernel_table* k : subset::runnable_kernels()) {
+        ways.emplace_back(k->name, *k);
+        if (k->sweep == nullptr) continue;
+        subset::kernel_table always = *k;
+        always.sweep_step_cost = 0; // no group's chains cost less than nothing
+        ways.emplace_back(std::string(k->name) + ", sweep always", always);
+        subset::kernel_table never = *k;
+        never.sweep = nullptr;
+        never.sweep_lanes = 0;
+        ways.emplace_back(std::string(k->name) + ", chains only", never);
+    }
+    return ways;
+}
+
 std::size_t file_position(int a, int b, int n) {
     return static_cast<std::size_t>((a - 1) * n - a * (a - 1) / 2 + (b - a) - 1);
 }

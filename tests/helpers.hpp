@@ -11,6 +11,8 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "run.hpp"
 
@@ -55,6 +57,13 @@ std::size_t file_position(int a, int b, int n);
 
 // The distance that version `v` holds for the position-th triple (from 0) of its file.
 float loaded_distance(const subset::version& v, std::int64_t position);
+
+// ------------------------------------------------------------------ kernels
+
+// Every way of scoring that this machine can execute, named: each runnable kernel table
+// as a run takes it, then, for a table with a sweep, the same with the sweep taking every
+// group, and with no sweep (the chains alone).
+std::vector<std::pair<std::string, subset::kernel_table>> scoring_ways();
 
 // ------------------------------------------------------------------ runs
 

@@ -7,8 +7,8 @@
 #include <random>
 #include <vector>
 
-#include "search/cpu.hpp"
 #include "search/draw.hpp"
+#include "search/kernels.hpp"
 #include "search/random.hpp"
 
 using namespace subset;
@@ -56,15 +56,13 @@ TEST(Random, AJumpLandsWhereSteppingDoes) {
     for (int i = 0; i < 1000; ++i) ASSERT_EQ(std::rand(), next_value(twice)) << i;
 }
 
-TEST(Random, ABlocksPointsAreItsValuesRemaindersOneAtATimeOrSixteen) {
+TEST(Random, ABlocksPointsAreItsValuesRemaindersUnderEveryKernelTable) {
     std::vector<std::uint32_t> divisors;
     for (std::uint32_t d = 3; d <= 1100; ++d) divisors.push_back(d);
     for (std::uint32_t p = 2048; p <= 65536; p *= 2)
         divisors.insert(divisors.end(), {p - 1, p, p + 1});
     std::mt19937 gen(20261209U);
     for (int i = 0; i < 200; ++i) divisors.push_back(3 + gen() % (max_points - 1));
-    std::vector<bool> ways = {false};
-    if (avx512_available()) ways.push_back(true);
     std::uint32_t words[random_block];
     std::uint32_t points[random_block];
     for (const std::uint32_t d : divisors) {
@@ -91,11 +89,11 @@ TEST(Random, ABlocksPointsAreItsValuesRemaindersOneAtATimeOrSixteen) {
             for (std::size_t e = 0; e < std::size(edges); ++e)
                 words[(block * 16 + static_cast<int>(e)) % random_block] =
                     2 * edges[e] + static_cast<std::uint32_t>(gen() & 1); // the low bit is dropped
-            for (const bool wide : ways) {
-                block_points(words, d, points, wide);
+            for (const kernel_table* k : runnable_kernels()) {
+                k->block_points(words, d, points);
                 for (int i = 0; i < random_block; ++i)
                     ASSERT_EQ((words[i] >> 1) % d + 1, points[i])
-                        << "divisor " << d << " word " << words[i] << " wide " << wide;
+                        << "divisor " << d << " word " << words[i] << " kernels " << k->name;
             }
         }
     }

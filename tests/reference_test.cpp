@@ -23,11 +23,11 @@ int c_rand() {
 // The program's trace with `workers` worker threads, from rand() itself (as another C
 // library would give it) or from the reproduced generator.
 std::string program_trace(const std::string& path, std::int32_t iterations, unsigned seed,
-                          int workers, bool reproduced, scoring how = scoring::automatic) {
+                          int workers, bool reproduced, const kernel_table& kernels) {
     std::srand(seed);
     run_settings settings;
     settings.workers = workers;
-    settings.how = how;
+    settings.kernels = &kernels;
     program_result r = run_in_process(path + "\n", iterations,
                                       reproduced ? rand_stream(seed) : stream_of(c_rand), settings);
     EXPECT_EQ(0, r.status);
@@ -50,25 +50,25 @@ void expect_same_text(const std::string& want, const std::string& got, const std
     ASSERT_TRUE(same_trace(want, got)) << what;
 }
 
-// With no worker, one, and three; from rand() and from the reproduced generator; scored
-// as the machine chooses, and by the portable chains alone.
+// With no worker, one, and three; from rand() and from the reproduced generator; under
+// every kernel table this machine can execute, and with each sweep taking every group.
 void expect_same_traces(const std::string& path, std::int32_t iterations) {
     const struct {
         int workers;
         bool reproduced;
-        scoring how;
-    } ways[] = {{0, false, scoring::automatic},
-                {1, true, scoring::automatic},
-                {3, false, scoring::automatic},
-                {3, true, scoring::automatic},
-                {1, true, scoring::chains}};
+    } ways[] = {{0, false}, {1, true}, {3, false}, {3, true}};
+    const auto tables = scoring_ways();
     for (unsigned seed : {1U, 20261208U, 4294967295U}) {
         const std::string want = reference_trace(path, iterations, seed);
-        for (const auto& way : ways)
-            expect_same_text(
-                want, program_trace(path, iterations, seed, way.workers, way.reproduced, way.how),
-                path + " seed " + std::to_string(seed) + " workers " + std::to_string(way.workers) +
-                    " scoring " + std::to_string(static_cast<int>(way.how)));
+        for (const auto& [name, table] : tables)
+            for (const auto& way : ways) {
+                if (name.ends_with("chains only") || (name.ends_with("always") && way.workers != 1))
+                    continue; // the tables as they are cover the chains at every count
+                expect_same_text(
+                    want, program_trace(path, iterations, seed, way.workers, way.reproduced, table),
+                    path + " seed " + std::to_string(seed) + " workers " +
+                        std::to_string(way.workers) + " kernels " + name);
+            }
     }
 }
 
@@ -90,7 +90,7 @@ TEST(Reference, TracesAreIdenticalAcrossSizes) {
 
 TEST(Reference, TracesAreIdenticalPastTwoThousandPoints) {
     // The plain rendering rereads every pair of the file twice an iteration: a few
-    // iterations each, one seed, with no worker and with three.
+    // iterations each, one seed, with no worker and with three, under every table.
     scratch_dir dir;
     const struct {
         int points;
@@ -100,9 +100,11 @@ TEST(Reference, TracesAreIdenticalPastTwoThousandPoints) {
         const std::string path = dir.file(std::string("n").append(std::to_string(c.points)));
         write_file(path, distance_text(c.points, mixed_distance));
         const std::string want = reference_trace(path, c.iterations, 20261208U);
-        for (int workers : {0, 3})
-            expect_same_text(want, program_trace(path, c.iterations, 20261208U, workers, true),
-                             path + " workers " + std::to_string(workers));
+        for (const kernel_table* table : runnable_kernels())
+            for (int workers : {0, 3})
+                expect_same_text(
+                    want, program_trace(path, c.iterations, 20261208U, workers, true, *table),
+                    path + " workers " + std::to_string(workers) + " kernels " + table->name);
     }
 }
 
@@ -110,15 +112,17 @@ TEST(Reference, BatchesScoredTwoAtATimeGiveOneBatchsTrace) {
     // At 3000 points a batch holds about 70 iterations, so batches go to the workers in
     // pairs, whose subsets are swept together; with no worker each batch goes alone. The
     // file is replaced at given looks (one a draw) by versions of the same size and then
-    // of another, so that some pairs hold two versions and are scored apart.
+    // of another, so that some pairs hold two versions and are scored apart. Under every
+    // table with a sweep, whose lanes decide the pairing.
     scratch_dir dir;
     const std::string path = dir.file("d");
     const std::string first = distance_text(3000, mixed_distance);
     const std::string second = distance_text(3000, simple_distance);
     const std::string smaller = distance_text(2500, mixed_distance);
-    const auto traced = [&](int workers, bool swapping) {
+    const auto traced = [&](int workers, bool swapping, const kernel_table& table) {
         write_file(path, first);
         run_settings settings = looking_always(workers);
+        settings.kernels = &table;
         int looks = 0;
         settings.watch.now = [&] {
             ++looks;
@@ -130,12 +134,16 @@ TEST(Reference, BatchesScoredTwoAtATimeGiveOneBatchsTrace) {
         EXPECT_EQ(0, r.status);
         return r.out;
     };
-    for (bool swapping : {false, true}) {
-        const std::string want = traced(0, swapping);
-        for (int workers : {1, 3})
-            expect_same_text(want, traced(workers, swapping),
-                             "workers " + std::to_string(workers) +
-                                 (swapping ? ", file replaced" : ""));
+    for (const kernel_table* table : runnable_kernels()) {
+        if (table->sweep == nullptr) continue;
+        for (bool swapping : {false, true}) {
+            const std::string want = traced(0, swapping, *table);
+            for (int workers : {1, 3})
+                expect_same_text(want, traced(workers, swapping, *table),
+                                 "workers " + std::to_string(workers) +
+                                     (swapping ? ", file replaced" : "") + " kernels " +
+                                     table->name);
+        }
     }
 }
 

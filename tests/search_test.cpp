@@ -16,9 +16,8 @@
 #include "data/parse.hpp"
 #include "helpers.hpp"
 #include "run.hpp"
-#include "search/cpu.hpp"
+#include "search/kernels.hpp"
 #include "search/score.hpp"
-#include "search/sweep.hpp"
 
 using namespace subset;
 
@@ -271,9 +270,7 @@ TEST(Search, LargeSubsetsNeedMoreAttemptsThanTheListsHold) {
     }
 }
 
-TEST(Search, SortingGivesThePointsInOrderAndWritesNoFurtherThanItsSpareEitherWay) {
-    std::vector<bool> ways = {false};
-    if (avx512_available()) ways.push_back(true);
+TEST(Search, SortingGivesThePointsInOrderAndWritesNoFurtherThanItsSpareUnderEveryTable) {
     std::mt19937 gen(20261209U);
     std::vector<std::int32_t> sizes;
     for (std::int32_t n = 2; n <= 70; ++n) sizes.push_back(n); // one word, and just past
@@ -292,15 +289,15 @@ TEST(Search, SortingGivesThePointsInOrderAndWritesNoFurtherThanItsSpareEitherWay
             const std::vector<std::int32_t> drawn(all.begin(), all.begin() + k);
             std::vector<std::int32_t> expected = drawn;
             std::sort(expected.begin(), expected.end());
-            for (const bool wide : ways) {
+            for (const kernel_table* table : runnable_kernels()) {
                 std::vector<std::int32_t> sorted(static_cast<std::size_t>(k) + sorted_spare + 8,
                                                  fence);
-                sort_subset(drawn.data(), k, n, bits.data(), sorted.data(), wide);
+                sort_subset(drawn.data(), k, n, bits.data(), sorted.data(), *table);
                 ASSERT_TRUE(std::equal(expected.begin(), expected.end(), sorted.begin()))
-                    << n << " " << k << " " << wide;
+                    << n << " " << k << " " << table->name;
                 ASSERT_TRUE(std::all_of(sorted.begin() + k + sorted_spare, sorted.end(),
                                         [](std::int32_t v) { return v == fence; }))
-                    << n << " " << k << " " << wide;
+                    << n << " " << k << " " << table->name;
                 ASSERT_TRUE(
                     std::all_of(bits.begin(), bits.end(), [](std::uint64_t w) { return w == 0; }));
             }
@@ -339,10 +336,9 @@ TEST(Search, SubsetsScoredSideBySideKeepTheirOwnSums) {
     std::vector<subset_ref> refs;
     refs.reserve(subsets.size());
     for (const auto& s : subsets) refs.push_back({s.data(), static_cast<std::int32_t>(s.size())});
-    for (const scoring how : {scoring::chains, scoring::sweep, scoring::automatic}) {
-        if (how == scoring::sweep && !sweep_available()) continue;
+    for (const auto& [way, table] : scoring_ways()) {
         std::vector<float> scores(refs.size());
-        dist_med(refs.data(), static_cast<int>(refs.size()), *six.v, scores.data(), how);
+        dist_med(refs.data(), static_cast<int>(refs.size()), *six.v, scores.data(), table);
 
         for (std::size_t s = 0; s < subsets.size(); ++s) {
             const auto& points = subsets[s];
@@ -361,18 +357,16 @@ TEST(Search, SubsetsScoredSideBySideKeepTheirOwnSums) {
             } else {
                 EXPECT_EQ(std::bit_cast<std::uint32_t>(want),
                           std::bit_cast<std::uint32_t>(scores[s]))
-                    << "subset " << s << ": " << want << " against " << scores[s] << ", way "
-                    << static_cast<int>(how);
+                    << "subset " << s << ": " << want << " against " << scores[s] << ", " << way;
             }
         }
     }
 }
 
-TEST(Search, TheMaskedSweepAddsAsTheChainsDo) {
-    if (!sweep_available()) GTEST_SKIP() << "this machine has no AVX-512 and BMI2";
+TEST(Search, EveryMaskedSweepAddsAsTheChainsDo) {
     // Random distances of both signs and many magnitudes, and subsets of every size from
-    // 2 to N, so that both sides of the crossover are met; the sweep and the chains must
-    // agree bit for bit (no NaN here, so no choice between two of them).
+    // 2 to N, so that both sides of the crossover are met; each table's sweep and the
+    // chains must agree bit for bit (no NaN here, so no choice between two of them).
     std::mt19937 gen(2026);
     for (const int n : {9, 141, 1000}) {
         std::string text;
@@ -386,7 +380,7 @@ TEST(Search, TheMaskedSweepAddsAsTheChainsDo) {
             }
         const parsed file = parse_distances(text);
         ASSERT_NE(nullptr, file.v);
-        std::vector<std::vector<std::int32_t>> subsets(150);
+        std::vector<std::vector<std::int32_t>> subsets(300);
         std::vector<subset_ref> refs;
         for (auto& s : subsets) {
             std::vector<std::int32_t> all(static_cast<std::size_t>(n));
@@ -397,20 +391,19 @@ TEST(Search, TheMaskedSweepAddsAsTheChainsDo) {
             s = all;
             refs.push_back({s.data(), static_cast<std::int32_t>(s.size())});
         }
-        // 150 subsets: a full sweep of 128 (two words of lanes a point) and one of 22; then
-        // 65, 64 (one word, all of it) and 7 (one vector).
-        for (const int count : {150, 65, 64, 7}) {
-            std::vector<float> chains(refs.size()), sweep(refs.size()), chosen(refs.size());
-            dist_med(refs.data(), count, *file.v, chains.data(), scoring::chains);
-            dist_med(refs.data(), count, *file.v, sweep.data(), scoring::sweep);
-            dist_med(refs.data(), count, *file.v, chosen.data(), scoring::automatic);
-            for (int s = 0; s < count; ++s) {
-                ASSERT_EQ(std::bit_cast<std::uint32_t>(chains[s]),
-                          std::bit_cast<std::uint32_t>(sweep[s]))
-                    << n << " points, " << count << " subsets, one of " << refs[s].size;
-                ASSERT_EQ(std::bit_cast<std::uint32_t>(chains[s]),
-                          std::bit_cast<std::uint32_t>(chosen[s]))
-                    << n << " points, " << count << " subsets, one of " << refs[s].size;
+        // Counts around each table's lanes (64 and 128: one word of lanes a point or
+        // two, full sweeps and a short one after) and around a vector's (8 and 16).
+        for (const int count : {300, 150, 129, 128, 127, 65, 64, 63, 17, 16, 9, 8, 7, 1}) {
+            std::vector<float> chains(refs.size());
+            dist_med(refs.data(), count, *file.v, chains.data(), portable_kernels);
+            for (const auto& [way, table] : scoring_ways()) {
+                std::vector<float> scores(refs.size());
+                dist_med(refs.data(), count, *file.v, scores.data(), table);
+                for (int s = 0; s < count; ++s)
+                    ASSERT_EQ(std::bit_cast<std::uint32_t>(chains[s]),
+                              std::bit_cast<std::uint32_t>(scores[s]))
+                        << n << " points, " << count << " subsets, one of " << refs[s].size << ", "
+                        << way;
             }
         }
     }

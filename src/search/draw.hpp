@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "data/version.hpp"
+#include "search/kernels.hpp"
 #include "search/random.hpp"
 
 namespace subset {
@@ -28,15 +29,9 @@ std::int32_t give_rand(std::int32_t a, std::int32_t b, random_stream& rnd);
 // Draws the subset of one iteration among the points 1 to `n` (2 <= n <= max_points):
 // K = give_rand(2, n), then one value per attempt, point = value mod (n + 1) + 1, keeping
 // each point not yet taken (n + 1 is never a point). Writes the K points to `chosen` in
-// the order in which each was first drawn, and returns K.
-std::int32_t draw_subset(draw_state& d, std::int32_t n, random_stream& rnd, std::int32_t* chosen);
-
-// Writes the point an attempt among divisor - 1 points makes of each of a block's
-// `random_block` generator words at `values` (handed out as word >> 1): (word >> 1) mod
-// divisor, plus 1 (3 <= divisor <= max_points + 1). `wide`: sixteen at a time, by AVX-512,
-// only where avx512_available(); else one at a time. draw_subset takes its attempts'
-// points from here.
-void block_points(const std::uint32_t* values, std::uint32_t divisor, std::uint32_t* points,
-                  bool wide);
+// the order in which each was first drawn, and returns K. The attempts' points of a
+// reproduced stream are worked out a block at a time by `k`'s block_points.
+std::int32_t draw_subset(draw_state& d, std::int32_t n, random_stream& rnd, std::int32_t* chosen,
+                         const kernel_table& k);
 
 } // namespace subset

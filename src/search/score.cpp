@@ -2,11 +2,9 @@
 // build forbids reordering or contracting, since the printed decimals depend on the order.
 // One chain is bound by the latency of an addition; the chains of several subsets are
 // independent, so up to eight run side by side, each still in its own order, summing
-// straight from the pair table. The largest subsets go to the masked sweep (sweep.cpp)
-// where the machine has it and it does less work.
+// straight from the pair table. The largest subsets go to the kernel table's masked
+// sweep, where it has one and it does less work.
 #include "search/score.hpp"
-
-#include <immintrin.h>
 
 #include <algorithm>
 #include <bit>
@@ -15,8 +13,6 @@
 #include <vector>
 
 #include "check.hpp"
-#include "search/cpu.hpp"
-#include "search/sweep.hpp"
 
 namespace subset {
 
@@ -24,9 +20,8 @@ namespace {
 
 constexpr int side_by_side = 8;
 
-// What one step of the masked sweep costs, in additions of a chain: measured with
-// bench_driver at 141 and 1000 points.
-constexpr double sweep_step_cost = 3.0;
+// The most subsets a sweep of any table takes.
+constexpr int most_sweep_lanes = 128;
 
 // The point lists of the subsets scored side by side sit at a stride fixed at compile
 // time, so that one register walks all of them; a short stride for files up to
@@ -120,59 +115,16 @@ void score_group(const subset_ref* group, int count, const version& items, float
     for (int c = 0; c < count; ++c) scores[c] = sum[c] / static_cast<float>(group[c].size);
 }
 
-// Sorts a subset of a file under 64 points with AVX-512, without a branch on its size but
-// for the steps of sixteen: its bitmap is made sixteen points at a time (lanes past its
-// end read point 0, whose bit is then dropped), and its points are compressed out of
-// vectors of 0 to 15, 16 to 31, ... by the bitmap's sixteen-bit quarters. Writes up to
-// fifteen entries past its end.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wuninitialized" // GCC 12's bug 105593: see draw.cpp
-#if !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-__attribute__((target("avx512f,popcnt"))) void
-sort_small_wide(const std::int32_t* drawn, std::int32_t k, std::int32_t n, std::int32_t* sorted) {
-    const __m512i one = _mm512_set1_epi64(1);
-    __m512i bits = _mm512_setzero_si512();
-    for (std::int32_t i = 0; i < k; i += 16) {
-        const auto in = static_cast<__mmask16>(k - i >= 16 ? 0xffff : (1U << (k - i)) - 1);
-        const __m512i v = _mm512_maskz_loadu_epi32(in, drawn + i);
-        bits = _mm512_or_si512(
-            bits, _mm512_sllv_epi64(one, _mm512_cvtepu32_epi64(_mm512_castsi512_si256(v))));
-        bits = _mm512_or_si512(
-            bits, _mm512_sllv_epi64(one, _mm512_cvtepu32_epi64(_mm512_extracti64x4_epi64(v, 1))));
-    }
-    const std::uint64_t word =
-        static_cast<std::uint64_t>(_mm512_reduce_or_epi64(bits)) & ~std::uint64_t{1};
-    __m512i numbers = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-    const __m512i sixteen = _mm512_set1_epi32(16);
-    std::int32_t j = 0;
-    for (std::int32_t q = 0; q <= n / 16; ++q) {
-        const auto quarter = static_cast<__mmask16>(word >> (16 * q));
-        _mm512_storeu_si512(sorted + j, _mm512_maskz_compress_epi32(quarter, numbers));
-        j += _mm_popcnt_u32(quarter);
-        numbers = _mm512_add_epi32(numbers, sixteen);
-    }
-}
-#pragma GCC diagnostic pop
-
 } // namespace
 
 void sort_subset(const std::int32_t* drawn, std::int32_t k, std::int32_t n, std::uint64_t* bits,
-                 std::int32_t* sorted, bool wide) {
+                 std::int32_t* sorted, const kernel_table& kernels) {
     const std::int32_t words = n / 64 + 1;
-    SUBSET_CHECK(!wide || avx512_available());
-    if (words == 1 && wide) return sort_small_wide(drawn, k, n, sorted);
+    if (words == 1) return kernels.sort_small(drawn, k, n, sorted);
     // A few points of many sort faster than a walk over the whole bitmap.
     if (static_cast<std::int64_t>(k) * 4 < words) {
         std::copy(drawn, drawn + k, sorted);
         std::sort(sorted, sorted + k);
-        return;
-    }
-    if (words == 1) { // the whole bitmap in a register: no store waits for the one before
-        std::uint64_t word = 0;
-        for (std::int32_t i = 0; i < k; ++i) word |= std::uint64_t{1} << drawn[i];
-        for (std::int32_t j = 0; word != 0; word &= word - 1) sorted[j++] = std::countr_zero(word);
         return;
     }
     for (std::int32_t i = 0; i < k; ++i) bits[drawn[i] >> 6] |= std::uint64_t{1} << (drawn[i] & 63);
@@ -186,7 +138,7 @@ void sort_subset(const std::int32_t* drawn, std::int32_t k, std::int32_t n, std:
 }
 
 void dist_med(const subset_ref* subsets, int count, const version& items, float* scores,
-              scoring how) {
+              const kernel_table& kernels) {
     const std::int32_t n = items.points;
     // Subsets of nearly the same size side by side, so that little padding is added:
     // ordered by size, counting how many there are of each.
@@ -199,25 +151,27 @@ void dist_med(const subset_ref* subsets, int count, const version& items, float*
         order[static_cast<std::size_t>(
             first_of_size[static_cast<std::size_t>(subsets[s].size)]++)] = s;
 
-    // The largest subsets, 64 at a time, by one masked sweep when it does less work than
-    // their chains would: a sweep's step costs about sweep_step_cost chain additions, and
-    // it takes one step for every pair of the file.
+    // The largest subsets, sweep_lanes at a time, by one masked sweep when it does less
+    // work than their chains would: a sweep's step costs about sweep_step_cost chain
+    // additions, and it takes one step for every pair of the file.
     int chained = count; // order[0, chained) go to the chains
-    if (how != scoring::chains && sweep_available()) {
+    if (kernels.sweep != nullptr) {
         const double sweep_steps = 0.5 * n * (n - 1);
+        const int lanes = kernels.sweep_lanes;
+        SUBSET_CHECK(lanes >= 1 && lanes <= most_sweep_lanes);
         while (chained > 0) {
-            const int take = std::min(sweep_lanes, chained);
+            const int take = std::min(lanes, chained);
             const int* members = order.data() + chained - take;
             double chain_steps = 0;
             for (int c = 0; c < take; ++c) {
                 const double k = subsets[members[c]].size;
                 chain_steps += 0.5 * k * (k - 1);
             }
-            if (how == scoring::automatic && chain_steps < sweep_step_cost * sweep_steps) break;
-            subset_ref group[sweep_lanes];
-            float group_scores[sweep_lanes];
+            if (chain_steps < kernels.sweep_step_cost * sweep_steps) break;
+            subset_ref group[most_sweep_lanes];
+            float group_scores[most_sweep_lanes];
             for (int c = 0; c < take; ++c) group[c] = subsets[members[c]];
-            sweep_score(group, take, items, group_scores);
+            kernels.sweep(group, take, items, group_scores);
             for (int c = 0; c < take; ++c) scores[members[c]] = group_scores[c];
             chained -= take;
         }

@@ -1,0 +1,56 @@
+// The kernels that differ by instruction set, gathered in one table per set: the
+// portable code, AVX2 (with BMI2) and AVX-512. A run takes one table, the best that the
+// processor can execute, and calls every such kernel through it; tests and the benchmark
+// may name another. Nothing here allocates or throws.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "data/version.hpp"
+
+namespace subset {
+
+// A subset to score: its points in ascending order, and how many.
+struct subset_ref {
+    const std::int32_t* sorted;
+    std::int32_t size;
+};
+
+struct kernel_table {
+    const char* name; // "portable", "avx2" or "avx512": what tests and bench_driver call it
+    // Writes the point an attempt among divisor - 1 points makes of each of a block's
+    // `random_block` generator words at `values`: (word >> 1) mod divisor, plus 1
+    // (3 <= divisor <= max_points + 1).
+    void (*block_points)(const std::uint32_t* values, std::uint32_t divisor, std::uint32_t* points);
+    // Writes the k distinct points of `drawn`, of a file of n < 64 points, to `sorted` in
+    // ascending order; may write up to 15 entries past the end.
+    void (*sort_small)(const std::int32_t* drawn, std::int32_t k, std::int32_t n,
+                       std::int32_t* sorted);
+    // Scores 1 to sweep_lanes subsets of `items` by one masked sweep over the whole pair
+    // table, each sum bit for bit a chain's (see score.hpp); null where there is none.
+    void (*sweep)(const subset_ref* subsets, int count, const version& items, float* scores);
+    int sweep_lanes = 0; // subsets a sweep takes at most
+    // What one step of the sweep (one pair of the file) costs, in additions of a chain:
+    // the sweep takes a group when it does less work than its chains. Measured.
+    double sweep_step_cost = 0;
+};
+
+// The tables this build has: the portable one everywhere, the others on x86-64 only.
+extern const kernel_table portable_kernels;
+#if defined(__x86_64__)
+extern const kernel_table avx2_kernels;
+extern const kernel_table avx512_kernels;
+#endif
+
+// Every table this processor can execute, best first; the portable one is always last.
+std::span<const kernel_table* const> runnable_kernels();
+
+// The best table this processor can execute: chosen once, on the first call.
+const kernel_table& best_kernels();
+
+// The table called `name` if this processor can execute it, else null.
+const kernel_table* kernels_named(std::string_view name);
+
+} // namespace subset
