@@ -1,7 +1,7 @@
 // Times the search in-process for a given number of iterations, either the program's own
 // loop or the plain rendering kept with the tests, with the C library's generator seeded
-// by a given seed and the trace counted and thrown away.
-// Usage: bench_driver fast|plain FILE ITERATIONS SEED [WORKERS] [--kernels NAME]
+// by a given seed and the trace counted and thrown away; or writes that trace.
+// Usage: bench_driver fast|plain|trace FILE ITERATIONS SEED [WORKERS] [--kernels NAME]
 //        bench_driver parse FILE
 //        bench_driver kernels
 // (WORKERS: worker threads of the program's loop; by default one per CPU. NAME: the
@@ -12,6 +12,9 @@
 // that draws (and writes), of all threads, and of the busiest thread. `parse` reads the file as a
 // run's first count does (read, hashed and parsed in one pass) and prints "parse <points> points
 // <bytes> bytes <seconds> s".
+// `trace` prints the trace alone, of the program's loop run as in `fast`: what a person gets
+// from the program started at the second SEED, cut to ITERATIONS iterations. Its status is
+// the run's, and 1 when the trace cannot be written.
 #include <unistd.h>
 
 #include <algorithm>
@@ -117,6 +120,17 @@ int time_parse(const std::string& file) {
     return 0;
 }
 
+// Writes the trace of the program's loop on standard output, as the program itself does.
+int write_trace(const std::string& file, std::int32_t iterations, unsigned seed,
+                const subset::run_settings& settings) {
+    std::ios::sync_with_stdio(false);
+    std::istringstream in(file + "\n");
+    int status = subset::run_search(in, std::cout, std::cerr, iterations, subset::rand_stream(seed),
+                                    settings);
+    if (!std::cout.flush() && status == 0) status = 1;
+    return status;
+}
+
 int main(int argc, char** argv) {
     subset::run_settings settings;
     if (argc >= 3 && std::strcmp(argv[argc - 2], "--kernels") == 0) {
@@ -134,8 +148,9 @@ int main(int argc, char** argv) {
     }
     if (argc == 3 && std::strcmp(argv[1], "parse") == 0) return time_parse(argv[2]);
     if ((argc != 5 && argc != 6) ||
-        (std::strcmp(argv[1], "fast") != 0 && std::strcmp(argv[1], "plain") != 0)) {
-        (void)std::fputs("usage: bench_driver fast|plain FILE ITERATIONS SEED [WORKERS] "
+        (std::strcmp(argv[1], "fast") != 0 && std::strcmp(argv[1], "plain") != 0 &&
+         std::strcmp(argv[1], "trace") != 0)) {
+        (void)std::fputs("usage: bench_driver fast|plain|trace FILE ITERATIONS SEED [WORKERS] "
                          "[--kernels NAME]\n"
                          "       bench_driver parse FILE\n"
                          "       bench_driver kernels\n",
@@ -148,6 +163,7 @@ int main(int argc, char** argv) {
     const auto iterations = static_cast<std::int32_t>(std::strtol(argv[3], nullptr, 10));
     const auto seed = static_cast<unsigned>(std::strtoul(argv[4], nullptr, 10));
     std::srand(seed);
+    if (std::strcmp(argv[1], "trace") == 0) return write_trace(file, iterations, seed, settings);
 
     std::size_t bytes = 0;
     int status = 0;
