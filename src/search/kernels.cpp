@@ -16,8 +16,7 @@ bool can_execute([[maybe_unused]] const kernel_table& k) {
         return __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("bmi2") != 0 &&
                __builtin_cpu_supports("popcnt") != 0;
     if (&k == &avx2_kernels)
-        return __builtin_cpu_supports("avx2") != 0 && __builtin_cpu_supports("bmi2") != 0 &&
-               __builtin_cpu_supports("popcnt") != 0;
+        return __builtin_cpu_supports("avx2") != 0 && __builtin_cpu_supports("popcnt") != 0;
 #endif
     return true;
 }

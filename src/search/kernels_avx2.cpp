@@ -86,10 +86,11 @@ __attribute__((target("avx2,popcnt"))) void sort_small(const std::int32_t* drawn
 // d(a, b) itself, in file order, one rounding per addition, as the chain does. A lane
 // whose subset holds a but not b adds d & 0, which is +0.0. Adding +0.0 leaves a sum x
 // unchanged unless x is -0.0 (-0 + +0 is +0): finite and infinite x stay x, and a NaN x
-// stays that NaN, sign and payload included, since x86 returns the first operand's NaN
-// and the sum is the first operand here. No sum is ever -0.0: it starts at +0.0, and in
-// round-to-nearest x + y is -0.0 only when x and y both are. Every partial sum of a lane
-// is thus its chain's partial sum.
+// stays that NaN, sign and payload included, since an addition with one NaN operand
+// returns that NaN (quieted, and a sum's NaN is already quiet). No sum is ever -0.0: it
+// starts at +0.0, and in round-to-nearest x + y is -0.0 only when x and y both are.
+// Every partial sum of a lane is thus its chain's partial sum. (Where d(a, b) is itself
+// a NaN and the lane holds b, the lane adds it as its chain does.)
 //
 // No lane is packed away within a row (AVX2 has no compression): the sweep takes the
 // largest subsets of a batch, most of which hold most points.
@@ -97,7 +98,7 @@ __attribute__((target("avx2,popcnt"))) void sort_small(const std::int32_t* drawn
 constexpr int sweep_lanes = 64;
 
 // Lanes of a vector.
-constexpr int lane_count = 8;
+constexpr std::ptrdiff_t lane_count = 8;
 
 // The steps of row a, its pairs (a, b) in file order, for `vectors` vectors (1 to 8) of
 // sums at `sums`: `in_b` holds b's masks for the first step, a vector's worth of lanes
@@ -130,12 +131,13 @@ constexpr row_function rows[8] = {row_steps<1>, row_steps<2>, row_steps<3>, row_
 __attribute__((target("avx2"))) void sweep(const subset_ref* subsets, int count,
                                            const version& items, float* scores) {
     const std::int32_t n = items.points;
-    const int vectors = (count + lane_count - 1) / lane_count;
-    const std::size_t per_point = static_cast<std::size_t>(lane_count) * vectors;
+    const auto vectors = static_cast<int>((count + lane_count - 1) / lane_count);
+    const auto per_point = static_cast<std::size_t>(lane_count * vectors);
     // Each point's masks, a float's bits each, on a 32-byte line; and which lanes hold it.
     static thread_local std::vector<std::uint32_t> store;
     static thread_local std::vector<std::uint64_t> held;
-    store.assign(per_point * (static_cast<std::size_t>(n) + 1) + lane_count, 0);
+    store.assign(
+        per_point * (static_cast<std::size_t>(n) + 1) + static_cast<std::size_t>(lane_count), 0);
     held.assign(static_cast<std::size_t>(n) + 1, 0);
     std::uint32_t* masks = store.data();
     masks += (32 - reinterpret_cast<std::uintptr_t>(masks) % 32) % 32 / sizeof(std::uint32_t);

@@ -58,11 +58,11 @@ void sort_small(const std::int32_t* drawn, std::int32_t k, std::int32_t, std::in
 // where its subset holds b and all zeros where not; at the end of row a, the lanes whose
 // subset lacks a are put back to what they held at its start. Each lane's partial sums
 // are thus its chain's, bit for bit: see kernels_avx2.cpp for why adding +0.0 is exact.
-// On aarch64 too, adding +0.0 keeps a quiet NaN as it is, and no sum is ever -0.0.
+// On aarch64 too, an addition with one NaN operand returns that NaN, quiet, as it is.
 
 constexpr int sweep_lanes = 32;
 
-constexpr int lane_count = 4;
+constexpr std::ptrdiff_t lane_count = 4;
 
 lanes_f load(const float* p) {
     lanes_f v;
@@ -109,8 +109,8 @@ constexpr row_function rows[8] = {row_steps<1>, row_steps<2>, row_steps<3>, row_
 
 void sweep(const subset_ref* subsets, int count, const version& items, float* scores) {
     const std::int32_t n = items.points;
-    const int vectors = (count + lane_count - 1) / lane_count;
-    const std::size_t per_point = static_cast<std::size_t>(lane_count) * vectors;
+    const auto vectors = static_cast<int>((count + lane_count - 1) / lane_count);
+    const auto per_point = static_cast<std::size_t>(lane_count * vectors);
     // Each point's masks, a float's bits each; and which lanes hold it.
     static thread_local std::vector<std::uint32_t> masks;
     static thread_local std::vector<std::uint32_t> held;
