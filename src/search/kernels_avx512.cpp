@@ -94,7 +94,9 @@ __attribute__((target("avx512f,popcnt"))) void sort_small(const std::int32_t* dr
 //
 // The subsets' membership is two 64-bit words per point, a bit for each lane. Within row
 // a only the subsets that hold a add anything, so their sums are packed together for the
-// row (compressed out of the lanes at its start, expanded back at its end), and each
+// row (compressed out of the lanes at its start, expanded back at its end: in registers,
+// then stored or loaded whole, since AMD's Zen 4 takes a hundred cycles or more for a
+// compression straight to memory), and each
 // pair's lanes are the bits of b's words at a's set bits (pext). A sum still takes its
 // own pairs in file order, and its bits move unchanged. An addition waits four cycles for
 // the one before it in its own vector; packing halves the vectors a row needs, so up to
@@ -161,9 +163,11 @@ __attribute__((target("avx512f,bmi2,popcnt"))) void sweep(const subset_ref* subs
             lanes[2 * static_cast<std::size_t>(subsets[s].sorted[i]) + s / 64] |= std::uint64_t{1}
                                                                                   << (s % 64);
 
-    alignas(64) float sums[sweep_lanes] = {};   // each subset's sum, in its own lane
-    alignas(64) float packed[sweep_lanes] = {}; // the sums of the row's subsets, packed
-    const float* row = items.dist.get();        // the row of point a: pairs (a, a+1) .. (a, n)
+    alignas(64) float sums[sweep_lanes] = {}; // each subset's sum, in its own lane
+    // The sums of the row's subsets, packed; a vector's room more, since each vector's
+    // packed lanes are stored as a whole vector.
+    alignas(64) float packed[sweep_lanes + lane_count] = {};
+    const float* row = items.dist.get(); // the row of point a: pairs (a, a+1) .. (a, n)
     for (std::int32_t a = 1; a < n; row += n - a + 1, ++a) {
         const std::uint64_t low_a = lanes[2 * static_cast<std::size_t>(a)];
         const std::uint64_t high_a = lanes[2 * static_cast<std::size_t>(a) + 1];
@@ -173,7 +177,8 @@ __attribute__((target("avx512f,bmi2,popcnt"))) void sweep(const subset_ref* subs
         int at = 0;
         for (int v = 0; v < sweep_lanes / 16; ++v) {
             const __mmask16 in = lanes_of(v, low_a, high_a);
-            _mm512_mask_compressstoreu_ps(packed + at, in, _mm512_load_ps(sums + lane_count * v));
+            _mm512_storeu_ps(packed + at,
+                             _mm512_maskz_compress_ps(in, _mm512_load_ps(sums + lane_count * v)));
             at += __builtin_popcount(in);
         }
         rows[(cnt + 15) / 16 - 1](row, lanes.data() + 2 * (static_cast<std::size_t>(a) + 1), n - a,
@@ -181,8 +186,8 @@ __attribute__((target("avx512f,bmi2,popcnt"))) void sweep(const subset_ref* subs
         at = 0;
         for (int v = 0; v < sweep_lanes / 16; ++v) {
             const __mmask16 in = lanes_of(v, low_a, high_a);
-            const __m512 back =
-                _mm512_mask_expandloadu_ps(_mm512_load_ps(sums + lane_count * v), in, packed + at);
+            const __m512 back = _mm512_mask_expand_ps(_mm512_load_ps(sums + lane_count * v), in,
+                                                      _mm512_loadu_ps(packed + at));
             _mm512_store_ps(sums + lane_count * v, back);
             at += __builtin_popcount(in);
         }
