@@ -75,12 +75,6 @@ void batch_add(batch& b, draw_state& drawing, random_stream& rnd);
 // std::bad_alloc when it cannot be had.
 void batch_text_room(batch& b, std::size_t bytes);
 
-// Does the batch's job: sorts, scores and writes the text of its iterations from `skip`
-// on, from its version, or draws its segment; sets `failed` instead when the memory for
-// it cannot be had. With a partner, does the partner's too, scoring both batches'
-// subsets together when they share a version.
-void work_on(batch& b);
-
 inline std::string_view batch_text(const batch& b) {
     return {b.text.get(), b.text_used};
 }

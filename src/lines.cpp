@@ -191,30 +191,13 @@ void count_up(decimal& d) {
 
 namespace {
 
-// "%d" of k(k-1)/2, the pair count of a subset of k points, for every k up to the largest
-// asked for yet on this thread (a table grown as needed): in sixteen bytes, so that one
-// fixed-size copy moves any of them.
-struct pair_label {
-    char text[15];
-    std::uint8_t length;
-};
-static_assert(sizeof(pair_label) == 16);
-
+// "%d" of k(k-1)/2, the pair count of a subset of k points: from the labels' table up to
+// max_points pairs (a subset of up to 362 points), else from to_chars, whose cost is
+// nothing beside such an iteration's text. Writes up to 7 bytes past its end.
 char* put_pair_count(char* at, std::int32_t k) {
-    static thread_local std::vector<pair_label> labels;
-    if (labels.size() <= static_cast<std::size_t>(k)) {
-        std::size_t from = labels.size();
-        labels.resize(std::max<std::size_t>(static_cast<std::size_t>(k) + 1, 2 * from));
-        for (; from < labels.size(); ++from) {
-            pair_label& label = labels[from];
-            const auto pairs =
-                static_cast<std::int64_t>(from) * (static_cast<std::int64_t>(from) - 1) / 2;
-            label.length = static_cast<std::uint8_t>(
-                std::to_chars(label.text, label.text + 15, pairs).ptr - label.text);
-        }
-    }
-    std::memcpy(at, &labels[static_cast<std::size_t>(k)], sizeof(pair_label));
-    return at + labels[static_cast<std::size_t>(k)].length;
+    const std::int64_t pairs = std::int64_t{k} * (k - 1) / 2;
+    if (pairs >= 1 && pairs <= max_points) return put_small(at, static_cast<std::int32_t>(pairs));
+    return std::to_chars(at, at + 20, pairs).ptr;
 }
 
 } // namespace

@@ -1,9 +1,6 @@
 // Drawing segments, and following one's chain into the next.
 #include "segment.hpp"
 
-#include <memory>
-#include <vector>
-
 #include "check.hpp"
 
 namespace subset {
@@ -20,30 +17,27 @@ double values_per_iteration(std::int32_t n) {
     return 1 + total / (n - 1);
 }
 
-void draw_segment(batch& b) {
+void draw_segment(batch& b, draw_state& drawing) {
     SUBSET_CHECK(b.from != nullptr && b.count == 0 && b.stream.source == nullptr);
-    // The drawing's marks, one set per thread, had once.
-    static thread_local std::unique_ptr<draw_state> drawing;
-    if (drawing == nullptr) drawing = std::make_unique<draw_state>();
     std::int64_t at = position(b.stream);
     while (at < b.stop_at && batch_has_room(b)) {
         b.at[b.count] = at;
-        batch_add(b, *drawing, b.stream);
+        batch_add(b, drawing, b.stream);
         at = position(b.stream);
     }
     b.at[b.count] = at;
 }
 
-std::int32_t follow_into(batch& from, const batch& into, draw_state& drawing) {
-    std::int64_t at = position(from.stream);
+std::int32_t follow_into(batch& held, const batch& into, draw_state& drawing) {
+    std::int64_t at = position(held.stream);
     std::int32_t j = 0; // the first start of `into` not behind `at`
     for (;;) {
-        from.at[from.count] = at;
+        held.at[held.count] = at;
         while (j < into.count && into.at[j] < at) ++j;
         if (into.at[j] == at) return j; // the end, at[count], counts as a start
-        if (at > into.at[into.count] || !batch_has_room(from)) return -1;
-        batch_add(from, drawing, from.stream);
-        at = position(from.stream);
+        if (at > into.at[into.count] || !batch_has_room(held)) return -1;
+        batch_add(held, drawing, held.stream);
+        at = position(held.stream);
     }
 }
 

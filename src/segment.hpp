@@ -19,14 +19,13 @@ double values_per_iteration(std::int32_t n);
 
 // Draws into `b` (reset for its version, its `stream` and `stop_at` set) iterations from
 // its stream on, recording where each starts, until one would start at `stop_at` or
-// later or the batch is full; leaves `stream` where the drawing ended. Throws
-// std::bad_alloc when the drawing's state cannot be had.
-void draw_segment(batch& b);
+// later or the batch is full, with `drawing`; leaves `stream` where the drawing ended.
+void draw_segment(batch& b, draw_state& drawing);
 
-// Follows the chain of `from` (drawn up to its stream's position) into the starts of
-// `into`, drawing the iterations on the way into `from` with `drawing`. Returns the
+// Follows the chain of `held` (drawn up to its stream's position) into the starts of
+// `into`, drawing the iterations on the way into `held` with `drawing`. Returns the
 // index of the iteration of `into` where the chains meet (its count when they meet at
-// its end), or -1 when `from` fills up or passes the end of `into` first.
-std::int32_t follow_into(batch& from, const batch& into, draw_state& drawing);
+// its end), or -1 when `held` fills up or passes the end of `into` first.
+std::int32_t follow_into(batch& held, const batch& into, draw_state& drawing);
 
 } // namespace subset

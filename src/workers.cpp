@@ -11,7 +11,8 @@ namespace subset {
 
 namespace {
 
-void work(worker_pool& pool) {
+// A worker's life: takes the batches handed over, in order, until the pool stops.
+void worker_loop(worker_pool& pool, worker_scratch& scratch) {
     std::unique_lock<std::mutex> hold(pool.lock);
     for (;;) {
         ++pool.idle;
@@ -22,12 +23,18 @@ void work(worker_pool& pool) {
         pool.queue.pop_front();
         if (b->partner != nullptr) pool.queue.pop_front(); // handed over right behind it
         hold.unlock();
-        work_on(*b);
+        work_on(*b, scratch);
         hold.lock();
         pool.done.push_back(b);
         if (b->partner != nullptr) pool.done.push_back(b->partner);
         if (pool.waiting) pool.finished.notify_all();
     }
+}
+
+// The scratch of the thread that hands batches over, made when the pool has none.
+worker_scratch& own_scratch(worker_pool& pool) {
+    if (pool.scratch.empty()) pool.scratch.resize(1);
+    return pool.scratch.front();
 }
 
 } // namespace
@@ -36,9 +43,12 @@ int workers_start(worker_pool& pool, int count, const std::function<void()>& bef
     pool.stopping = false;
     try {
         pool.done.reserve(static_cast<std::size_t>(count) + 2); // never grown by a worker
+        if (pool.scratch.size() < static_cast<std::size_t>(count) + 1)
+            pool.scratch.resize(static_cast<std::size_t>(count) + 1);
         for (int i = 0; i < count; ++i) {
             if (before_each) before_each();
-            pool.threads.emplace_back(work, std::ref(pool));
+            pool.threads.emplace_back(worker_loop, std::ref(pool),
+                                      std::ref(pool.scratch[static_cast<std::size_t>(i) + 1]));
         }
     } catch (const std::system_error&) { // no thread to be had: fewer workers
     } catch (const std::bad_alloc&) {
@@ -48,7 +58,7 @@ int workers_start(worker_pool& pool, int count, const std::function<void()>& bef
 
 void workers_submit(worker_pool& pool, batch& b) {
     if (pool.threads.empty()) {
-        work_on(b);
+        work_on(b, own_scratch(pool));
         return;
     }
     bool wake = false;
@@ -77,7 +87,7 @@ void workers_wait(worker_pool& pool, batch& b) {
             pool.queue.pop_front();
             if (other->partner != nullptr) pool.queue.pop_front();
             hold.unlock();
-            work_on(*other);
+            work_on(*other, own_scratch(pool));
             hold.lock();
             const bool waited_for = other == &b || other->partner == &b;
             if (other != &b) pool.done.push_back(other);

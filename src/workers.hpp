@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "batch.hpp"
+#include "work.hpp"
 
 namespace subset {
 
@@ -26,9 +26,13 @@ struct worker_pool {
     bool stopping = false;            // set by workers_stop
     bool helping = false;             // a thread that waits works on batches not yet taken
     std::vector<std::thread> threads; // the workers; written by the caller's thread only
+    // What each thread works in: the caller's thread's first, then worker i's at i + 1.
+    // Made with the ring, before the workers start; never resized while they run.
+    std::vector<worker_scratch> scratch;
 };
 
-// Starts up to `count` workers (0: none) and returns how many started: a thread that
+// Starts up to `count` workers (0: none), each with its scratch (made here when the
+// pool has none for it), and returns how many started: a thread that
 // cannot be had ends the starting, and the run goes on with those there are. `before_each`,
 // when set, runs before each start and may throw as a failed start does (for tests).
 int workers_start(worker_pool& pool, int count, const std::function<void()>& before_each = {});

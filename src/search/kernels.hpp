@@ -4,6 +4,7 @@
 // may name another. Nothing here allocates or throws.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -29,9 +30,13 @@ struct kernel_table {
     void (*sort_small)(const std::int32_t* drawn, std::int32_t k, std::int32_t n,
                        std::int32_t* sorted);
     // Scores 1 to sweep_lanes subsets of `items` by one masked sweep over the whole pair
-    // table, each sum bit for bit a chain's (see score.hpp); null where there is none.
-    void (*sweep)(const subset_ref* subsets, int count, const version& items, float* scores);
-    int sweep_lanes = 0; // subsets a sweep takes at most
+    // table, each sum bit for bit a chain's (see score.hpp), working in `room`: at least
+    // sweep_point_bytes for each point and one more, on a cache line, in any state. Null
+    // where the table has none.
+    void (*sweep)(const subset_ref* subsets, int count, const version& items, float* scores,
+                  char* room);
+    int sweep_lanes = 0;               // subsets a sweep takes at most
+    std::size_t sweep_point_bytes = 0; // room a sweep works in, for each point
     // What one step of the sweep (one pair of the file) costs, in additions of a chain:
     // the sweep takes a group when it does less work than its chains. Measured.
     double sweep_step_cost = 0;

@@ -10,7 +10,7 @@
 
 #include <array>
 #include <cstdint>
-#include <vector>
+#include <cstring>
 
 #include "search/random.hpp"
 
@@ -128,19 +128,21 @@ using row_function = void (*)(const float*, const float*, std::int32_t, const fl
 constexpr row_function rows[8] = {row_steps<1>, row_steps<2>, row_steps<3>, row_steps<4>,
                                   row_steps<5>, row_steps<6>, row_steps<7>, row_steps<8>};
 
+// Room for each point: its masks (a float's bits for each of 64 lanes) and which lanes
+// hold it.
+constexpr std::size_t point_bytes = sweep_lanes * sizeof(float) + sizeof(std::uint64_t);
+
 __attribute__((target("avx2"))) void sweep(const subset_ref* subsets, int count,
-                                           const version& items, float* scores) {
+                                           const version& items, float* scores, char* room) {
     const std::int32_t n = items.points;
     const auto vectors = static_cast<int>((count + lane_count - 1) / lane_count);
     const auto per_point = static_cast<std::size_t>(lane_count * vectors);
-    // Each point's masks, a float's bits each, on a 32-byte line; and which lanes hold it.
-    static thread_local std::vector<std::uint32_t> store;
-    static thread_local std::vector<std::uint64_t> held;
-    store.assign(
-        per_point * (static_cast<std::size_t>(n) + 1) + static_cast<std::size_t>(lane_count), 0);
-    held.assign(static_cast<std::size_t>(n) + 1, 0);
-    std::uint32_t* masks = store.data();
-    masks += (32 - reinterpret_cast<std::uintptr_t>(masks) % 32) % 32 / sizeof(std::uint32_t);
+    // Each point's masks, on a cache line as `room` is; then which lanes hold each point.
+    const std::size_t points = static_cast<std::size_t>(n) + 1;
+    auto* masks = reinterpret_cast<std::uint32_t*>(room);
+    auto* held = reinterpret_cast<std::uint64_t*>(room + per_point * sizeof(float) * points);
+    std::memset(masks, 0, per_point * sizeof(float) * points);
+    std::memset(held, 0, sizeof(std::uint64_t) * points);
     for (int s = 0; s < count; ++s)
         for (std::int32_t i = 0; i < subsets[s].size; ++i) {
             const auto p = static_cast<std::size_t>(subsets[s].sorted[i]);
@@ -152,7 +154,7 @@ __attribute__((target("avx2"))) void sweep(const subset_ref* subsets, int count,
     alignas(32) float sums[sweep_lanes] = {}; // each subset's sum, in its own lane
     const float* row = items.dist.get();      // the row of point a: pairs (a, a+1) .. (a, n)
     for (std::int32_t a = 1; a < n; row += n - a + 1, ++a) {
-        if (held[static_cast<std::size_t>(a)] == 0) continue; // no pair of its row counts
+        if (held[a] == 0) continue; // no pair of its row counts
         rows[vectors - 1](row, in + per_point * (static_cast<std::size_t>(a) + 1), n - a,
                           in + per_point * static_cast<std::size_t>(a), sums);
     }
@@ -163,7 +165,8 @@ __attribute__((target("avx2"))) void sweep(const subset_ref* subsets, int count,
 
 // A sweep's step, of 64 lanes, costs about four additions of a chain: full runs at 141
 // and 1000 points took the least time from 3 to 6.
-const kernel_table avx2_kernels = {"avx2", block_points, sort_small, sweep, sweep_lanes, 4.0};
+const kernel_table avx2_kernels = {"avx2",      block_points, sort_small, sweep,
+                                   sweep_lanes, point_bytes,  4.0};
 
 } // namespace subset
 

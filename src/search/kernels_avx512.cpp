@@ -8,7 +8,7 @@
 #include <immintrin.h>
 
 #include <cstdint>
-#include <vector>
+#include <cstring>
 
 #include "search/random.hpp"
 
@@ -152,12 +152,15 @@ __mmask16 lanes_of(int v, std::uint64_t low, std::uint64_t high) {
     return static_cast<__mmask16>((v < 4 ? low : high) >> (16 * (v % 4)));
 }
 
-__attribute__((target("avx512f,bmi2,popcnt"))) void sweep(const subset_ref* subsets, int count,
-                                                          const version& items, float* scores) {
+// Room for each point: which lanes hold it, two words.
+constexpr std::size_t point_bytes = 2 * sizeof(std::uint64_t);
+
+__attribute__((target("avx512f,bmi2,popcnt"))) void
+sweep(const subset_ref* subsets, int count, const version& items, float* scores, char* room) {
     const std::int32_t n = items.points;
     // Which lanes hold each point: bit l % 64 of the point's word l / 64, for lane l.
-    static thread_local std::vector<std::uint64_t> lanes;
-    lanes.assign(2 * (static_cast<std::size_t>(n) + 1), 0);
+    auto* lanes = reinterpret_cast<std::uint64_t*>(room);
+    std::memset(lanes, 0, point_bytes * (static_cast<std::size_t>(n) + 1));
     for (int s = 0; s < count; ++s)
         for (std::int32_t i = 0; i < subsets[s].size; ++i)
             lanes[2 * static_cast<std::size_t>(subsets[s].sorted[i]) + s / 64] |= std::uint64_t{1}
@@ -181,8 +184,8 @@ __attribute__((target("avx512f,bmi2,popcnt"))) void sweep(const subset_ref* subs
                              _mm512_maskz_compress_ps(in, _mm512_load_ps(sums + lane_count * v)));
             at += __builtin_popcount(in);
         }
-        rows[(cnt + 15) / 16 - 1](row, lanes.data() + 2 * (static_cast<std::size_t>(a) + 1), n - a,
-                                  low_a, high_a, cnt_low, packed);
+        rows[(cnt + 15) / 16 - 1](row, lanes + 2 * (static_cast<std::size_t>(a) + 1), n - a, low_a,
+                                  high_a, cnt_low, packed);
         at = 0;
         for (int v = 0; v < sweep_lanes / 16; ++v) {
             const __mmask16 in = lanes_of(v, low_a, high_a);
@@ -199,7 +202,8 @@ __attribute__((target("avx512f,bmi2,popcnt"))) void sweep(const subset_ref* subs
 
 // A sweep's step costs about three additions of a chain: measured with bench_driver at
 // 141 and 1000 points.
-const kernel_table avx512_kernels = {"avx512", block_points, sort_small, sweep, sweep_lanes, 3.0};
+const kernel_table avx512_kernels = {"avx512",    block_points, sort_small, sweep,
+                                     sweep_lanes, point_bytes,  3.0};
 
 } // namespace subset
 

@@ -5,7 +5,6 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
-#include <vector>
 
 #include "search/kernels.hpp"
 #include "search/random.hpp"
@@ -107,15 +106,20 @@ using row_function = void (*)(const float*, const std::uint32_t*, std::int32_t,
 constexpr row_function rows[8] = {row_steps<1>, row_steps<2>, row_steps<3>, row_steps<4>,
                                   row_steps<5>, row_steps<6>, row_steps<7>, row_steps<8>};
 
-void sweep(const subset_ref* subsets, int count, const version& items, float* scores) {
+// Room for each point: its masks (a float's bits for each of 32 lanes) and which lanes
+// hold it.
+constexpr std::size_t point_bytes = sweep_lanes * sizeof(float) + sizeof(std::uint32_t);
+
+void sweep(const subset_ref* subsets, int count, const version& items, float* scores, char* room) {
     const std::int32_t n = items.points;
     const auto vectors = static_cast<int>((count + lane_count - 1) / lane_count);
     const auto per_point = static_cast<std::size_t>(lane_count * vectors);
-    // Each point's masks, a float's bits each; and which lanes hold it.
-    static thread_local std::vector<std::uint32_t> masks;
-    static thread_local std::vector<std::uint32_t> held;
-    masks.assign(per_point * (static_cast<std::size_t>(n) + 1), 0);
-    held.assign(static_cast<std::size_t>(n) + 1, 0);
+    // Each point's masks, then which lanes hold each point.
+    const std::size_t points = static_cast<std::size_t>(n) + 1;
+    auto* masks = reinterpret_cast<std::uint32_t*>(room);
+    auto* held = reinterpret_cast<std::uint32_t*>(room + per_point * sizeof(float) * points);
+    std::memset(masks, 0, per_point * sizeof(float) * points);
+    std::memset(held, 0, sizeof(std::uint32_t) * points);
     for (int s = 0; s < count; ++s)
         for (std::int32_t i = 0; i < subsets[s].size; ++i) {
             const auto p = static_cast<std::size_t>(subsets[s].sorted[i]);
@@ -126,9 +130,9 @@ void sweep(const subset_ref* subsets, int count, const version& items, float* sc
     float sums[sweep_lanes] = {};        // each subset's sum, in its own lane
     const float* row = items.dist.get(); // the row of point a: pairs (a, a+1) .. (a, n)
     for (std::int32_t a = 1; a < n; row += n - a + 1, ++a) {
-        if (held[static_cast<std::size_t>(a)] == 0) continue; // no pair of its row counts
-        rows[vectors - 1](row, masks.data() + per_point * (static_cast<std::size_t>(a) + 1), n - a,
-                          masks.data() + per_point * static_cast<std::size_t>(a), sums);
+        if (held[a] == 0) continue; // no pair of its row counts
+        rows[vectors - 1](row, masks + per_point * (static_cast<std::size_t>(a) + 1), n - a,
+                          masks + per_point * static_cast<std::size_t>(a), sums);
     }
     for (int s = 0; s < count; ++s) scores[s] = sums[s] / static_cast<float>(subsets[s].size);
 }
@@ -137,7 +141,7 @@ void sweep(const subset_ref* subsets, int count, const version& items, float* sc
 
 // A sweep's step, of 32 lanes, costs about five additions of a chain: full runs at 141
 // and 1000 points took the least time from 4 to 6.
-const kernel_table portable_kernels = {"portable", block_points, sort_small,
-                                       sweep,      sweep_lanes,  5.0};
+const kernel_table portable_kernels = {"portable",  block_points, sort_small, sweep,
+                                       sweep_lanes, point_bytes,  5.0};
 
 } // namespace subset

@@ -78,12 +78,9 @@ void run_some_chains(int count, const float* dist, point_rows<Stride> rows,
     }
 }
 
-// The lists of one thread at `Stride`: allocated once and not cleared, so that only the
-// entries written are touched.
-template <std::size_t Stride> point_rows<Stride> rows_of_this_thread() {
-    static thread_local const std::unique_ptr<std::int32_t[][Stride]> store(
-        new std::int32_t[side_by_side][Stride]);
-    return store.get();
+// The stride of the point lists for a file of `n` points.
+std::size_t stride_for(std::int32_t n) {
+    return static_cast<std::size_t>(n) < short_rows ? short_rows : long_rows;
 }
 
 // Scores up to side_by_side subsets, given in ascending order of size. Row i of every
@@ -91,9 +88,11 @@ template <std::size_t Stride> point_rows<Stride> rows_of_this_thread() {
 // point n + 1, whose pair ends the row with +0.0. A sum that starts at +0 is never -0,
 // and adding +0 leaves any other value (infinities and NaNs too) as it was.
 template <std::size_t Stride>
-void score_group(const subset_ref* group, int count, const version& items, float* scores) {
+void score_group(const subset_ref* group, int count, const version& items, float* scores,
+                 std::int32_t* lists) {
     const std::int32_t n = items.points;
-    point_rows<Stride> rows = rows_of_this_thread<Stride>();
+    // The lists are not cleared, so that only the entries written are touched.
+    const auto rows = reinterpret_cast<point_rows<Stride>>(lists);
     const std::int32_t longest = group[count - 1].size;
     for (int c = 0; c < count; ++c) {
         std::int32_t* p = rows[c];
@@ -137,12 +136,33 @@ void sort_subset(const std::int32_t* drawn, std::int32_t k, std::int32_t n, std:
     }
 }
 
+void score_reserve(score_scratch& s, std::int32_t n, int count, const kernel_table& kernels) {
+    s.order.reserve(static_cast<std::size_t>(count));
+    s.first_of_size.reserve(static_cast<std::size_t>(n) + 2);
+    if (s.rows.size() < side_by_side * stride_for(n)) s.rows.resize(side_by_side * stride_for(n));
+    const std::size_t sweep_room = kernels.sweep_point_bytes * (static_cast<std::size_t>(n) + 1);
+    if (s.sweep_room < sweep_room) {
+        s.sweep.reset();
+        s.sweep_room = 0;
+        s.sweep = aligned_buffer(sweep_room); // unzeroed: each sweep clears what it uses
+        s.sweep_room = sweep_room;
+    }
+}
+
 void dist_med(const subset_ref* subsets, int count, const version& items, float* scores,
               const kernel_table& kernels) {
+    score_scratch scratch;
+    dist_med(subsets, count, items, scores, kernels, scratch);
+}
+
+void dist_med(const subset_ref* subsets, int count, const version& items, float* scores,
+              const kernel_table& kernels, score_scratch& scratch) {
     const std::int32_t n = items.points;
+    score_reserve(scratch, n, count, kernels); // nothing to do when reserved before
     // Subsets of nearly the same size side by side, so that little padding is added:
     // ordered by size, counting how many there are of each.
-    static thread_local std::vector<int> order, first_of_size;
+    std::vector<int>& order = scratch.order;
+    std::vector<int>& first_of_size = scratch.first_of_size;
     order.resize(static_cast<std::size_t>(count));
     first_of_size.assign(static_cast<std::size_t>(n) + 2, 0);
     for (int s = 0; s < count; ++s) ++first_of_size[static_cast<std::size_t>(subsets[s].size) + 1];
@@ -171,7 +191,7 @@ void dist_med(const subset_ref* subsets, int count, const version& items, float*
             subset_ref group[most_sweep_lanes];
             float group_scores[most_sweep_lanes];
             for (int c = 0; c < take; ++c) group[c] = subsets[members[c]];
-            kernels.sweep(group, take, items, group_scores);
+            kernels.sweep(group, take, items, group_scores, scratch.sweep.get());
             for (int c = 0; c < take; ++c) scores[members[c]] = group_scores[c];
             chained -= take;
         }
@@ -183,10 +203,10 @@ void dist_med(const subset_ref* subsets, int count, const version& items, float*
         subset_ref group[side_by_side];
         float group_scores[side_by_side];
         for (int c = 0; c < in_group; ++c) group[c] = subsets[members[c]];
-        if (static_cast<std::size_t>(n) < short_rows)
-            score_group<short_rows>(group, in_group, items, group_scores);
+        if (stride_for(n) == short_rows)
+            score_group<short_rows>(group, in_group, items, group_scores, scratch.rows.data());
         else
-            score_group<long_rows>(group, in_group, items, group_scores);
+            score_group<long_rows>(group, in_group, items, group_scores, scratch.rows.data());
         for (int c = 0; c < in_group; ++c) scores[members[c]] = group_scores[c];
     }
 }

@@ -5,6 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include <vector>
+
+#include "aligned.hpp"
 #include "data/version.hpp"
 #include "search/kernels.hpp"
 
@@ -20,12 +23,30 @@ inline constexpr std::size_t sorted_spare = 16;
 void sort_subset(const std::int32_t* drawn, std::int32_t k, std::int32_t n, std::uint64_t* bits,
                  std::int32_t* sorted, const kernel_table& kernels);
 
+// What dist_med works in: one per thread, had and reserved before a run (score_reserve),
+// grown by dist_med only when a larger file or batch than reserved for comes.
+struct score_scratch {
+    std::vector<int> order;         // the subsets, by size
+    std::vector<int> first_of_size; // where each size starts in `order`
+    std::vector<std::int32_t> rows; // the point lists of the subsets scored side by side
+    aligned_bytes sweep;            // the kernel table's sweep's own room
+    std::size_t sweep_room = 0;     // bytes at `sweep`
+};
+
+// Makes `s` ready for `count` subsets of a file of `n` points under `kernels`, without
+// growing later. Throws std::bad_alloc when the room cannot be had.
+void score_reserve(score_scratch& s, std::int32_t n, int count, const kernel_table& kernels);
+
 // Scores `count` subsets of the version `items` (the iteration's myItems): scores[s] is the single-
 // precision sum of the distances of subset s's pairs (c0,c1), (c0,c2), ..., (c1,c2), ...,
 // added one by one in that order to a sum that starts at +0, divided by its size.
 // The largest subsets go to `kernels`' masked sweep, if it has one, where it does less
-// work than their chains; the others to chains side by side. Allocates its scratch once
-// per thread; throws std::bad_alloc when that cannot be had.
+// work than their chains; the others to chains side by side. Works in `scratch`, which
+// it grows (throwing std::bad_alloc when it cannot) only when it was reserved for less.
+void dist_med(const subset_ref* subsets, int count, const version& items, float* scores,
+              const kernel_table& kernels, score_scratch& scratch);
+
+// The same in a scratch of its own, had for this call (for tests and tools).
 void dist_med(const subset_ref* subsets, int count, const version& items, float* scores,
               const kernel_table& kernels);
 

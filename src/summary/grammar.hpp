@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "lines.hpp"
-#include "summary/trace_summary.hpp"
+#include "summary/figures.hpp"
 
 namespace subset {
 
