@@ -27,15 +27,17 @@ enum class task {
 };
 
 struct batch {
-    // Written by the drawing thread.
+    // Written by the drawing thread before it hands the batch over; `first`, `skip` and
+    // `count` also when it joins a split draw's segments (see split_draw.hpp).
     version_ptr from;                                // the version its iterations counted
     const kernel_table* kernels = &portable_kernels; // what draws, sorts and scores it
     task job = task::score;                          // what the worker it is handed to does
-    batch* partner = nullptr;            // handed over with it, to be scored together (see work_on)
-    std::int32_t first = 0;              // number of iteration `skip`
-    std::int32_t skip = 0;               // iterations drawn, but not the run's
-    std::int32_t count = 0;              // iterations drawn into it
-    std::int32_t size[batch_iterations]; // K of each
+    batch* partner = nullptr; // handed over with it, to be scored together (see work_on)
+    std::int32_t first = 0;   // number of iteration `skip`
+    std::int32_t skip = 0;    // iterations drawn, but not the run's
+    // Written by whoever draws it: the drawing thread, or a worker drawing its segment.
+    std::int32_t count = 0;                    // iterations drawn into it
+    std::int32_t size[batch_iterations];       // K of each
     std::uint32_t start[batch_iterations + 1]; // where each one's points begin in `drawn`
     std::vector<std::int32_t> drawn;           // points of each, in draw order
     file_error error; // the file failed after its last iteration: its line follows

@@ -8,7 +8,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
-#include <vector>
+#include <mutex>
 
 namespace subset {
 
@@ -35,10 +35,11 @@ struct point_label {
 static_assert(sizeof(point_label) == 8);
 static_assert(max_points < 1'000'000, "a label holds six digits and a space");
 
-std::array<point_label, max_points + 1> point_labels; // written once, below
+std::array<point_label, max_points + 1> point_labels; // written once, by make_labels
+std::once_flag point_labels_made;
 
-// Fills point_labels in place (a copy would take half a megabyte of stack at start-up).
-const bool point_labels_made = [] {
+// Fills point_labels in place (a copy would take half a megabyte of stack).
+void fill_point_labels() {
     for (int v = 1; v <= max_points; ++v) {
         char digits[8] = {};
         int n = 0;
@@ -48,8 +49,7 @@ const bool point_labels_made = [] {
         label.text[n] = ' ';
         label.length = static_cast<std::uint8_t>(n + 1);
     }
-    return true;
-}();
+}
 
 // `points` (each from 1 to max_points), one space after each, then a line end. Needs
 // 8 bytes a point and one more.
@@ -119,6 +119,10 @@ bool micro_units(float f, std::uint64_t& units) {
 }
 
 } // namespace
+
+void make_labels() {
+    std::call_once(point_labels_made, fill_point_labels);
+}
 
 char* put_score(char* at, float score) {
     std::uint64_t units = 0;

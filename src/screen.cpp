@@ -46,10 +46,11 @@ void screen_name_read(screen& s) {
     s.start = s.drawn = s.now();
 }
 
-void screen_progress(screen& s, std::int64_t done, float best, std::int32_t best_size, bool now) {
+void screen_progress(screen& s, std::int64_t done, float best, std::int32_t best_size,
+                     bool at_once) {
     if (s.to == nullptr) return;
     const std::int64_t t = s.now();
-    if (!now && t - s.drawn < redraw_every_ns) return;
+    if (!at_once && t - s.drawn < redraw_every_ns) return;
     s.drawn = t;
     char line[line_room];
     char* at = line;

@@ -34,9 +34,10 @@ void screen_prompt(screen& s, bool echoed);
 // The name was read: the rate counts from now.
 void screen_name_read(screen& s);
 
-// Redraws the progress line, at most four times a second (always when `now` is set):
+// Redraws the progress line, at most four times a second (always when `at_once`):
 // `done` iterations written, and the best among them.
-void screen_progress(screen& s, std::int64_t done, float best, std::int32_t best_size, bool now);
+void screen_progress(screen& s, std::int64_t done, float best, std::int32_t best_size,
+                     bool at_once);
 
 // Clears the progress line.
 void screen_clear(screen& s);
