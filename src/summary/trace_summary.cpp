@@ -128,6 +128,37 @@ std::string counts_text(const trace_figures& f) {
     return text;
 }
 
+// The columns of a subset size's row, after K, in the table and in the CSV: a heading
+// for each, the table's width, and the text of a row's figure. A new column is a field
+// of size_figures, its count in count_result (grammar.cpp), and an entry here.
+struct column {
+    const char* table_heading;
+    const char* csv_heading;
+    int width;
+    std::string (*text)(const size_figures& s, bool csv);
+};
+
+std::string mean_of(const size_figures& s) {
+    return s.numbers > 0 ? figure(s.sum / static_cast<double>(s.numbers)) : "nan";
+}
+
+constexpr column columns[] = {
+    {"iteracoes", "iteracoes", 10,
+     [](const size_figures& s, bool) { return std::to_string(s.iterations); }},
+    {"nan", "nan", 10,
+     [](const size_figures& s, bool) { return std::to_string(s.iterations - s.numbers); }},
+    {"media", "media", 12, [](const size_figures& s, bool) { return mean_of(s); }},
+    {"minimo", "minimo", 12,
+     [](const size_figures& s, bool) { return s.numbers > 0 ? figure(s.lowest) : "nan"; }},
+    {"maximo", "maximo", 12,
+     [](const size_figures& s, bool) { return s.numbers > 0 ? figure(s.highest) : "nan"; }},
+    {"iteracao", "iteracao_do_maximo", 10,
+     [](const size_figures& s, bool csv) -> std::string {
+         if (s.numbers > 0) return std::to_string(s.highest_at);
+         return csv ? "" : "-";
+     }},
+};
+
 } // namespace
 
 void print_table(std::FILE* out, const trace_figures& f) {
@@ -137,18 +168,16 @@ void print_table(std::FILE* out, const trace_figures& f) {
     }
     std::fprintf(out, "Resumo do trace: %lld iteracoes%s\n\n", static_cast<long long>(f.iterations),
                  counts_text(f).c_str());
-    std::fprintf(out, "%5s %10s %10s %12s %12s %12s %10s\n", "K", "iteracoes", "nan", "media",
-                 "minimo", "maximo", "iteracao");
+    std::fprintf(out, "%5s", "K");
+    for (const column& c : columns) std::fprintf(out, " %*s", c.width, c.table_heading);
+    std::fputc('\n', out);
     for (std::size_t k = 0; k < f.by_size.size(); ++k) {
         const size_figures& s = f.by_size[k];
         if (s.iterations == 0) continue;
-        const bool any = s.numbers > 0;
-        std::fprintf(
-            out, "%5zu %10lld %10lld %12s %12s %12s %10s\n", k,
-            static_cast<long long>(s.iterations), static_cast<long long>(s.iterations - s.numbers),
-            any ? figure(s.sum / static_cast<double>(s.numbers)).c_str() : "nan",
-            any ? figure(s.lowest).c_str() : "nan", any ? figure(s.highest).c_str() : "nan",
-            any ? std::to_string(s.highest_at).c_str() : "-");
+        std::fprintf(out, "%5zu", k);
+        for (const column& c : columns)
+            std::fprintf(out, " %*s", c.width, c.text(s, false).c_str());
+        std::fputc('\n', out);
     }
     std::fprintf(out, "\n(iteracao: a primeira que chegou ao maximo de K; media, minimo e maximo "
                       "sobre as pontuacoes que sao numeros)\n");
@@ -168,20 +197,15 @@ void print_table(std::FILE* out, const trace_figures& f) {
 }
 
 void print_csv(std::FILE* out, const trace_figures& f) {
-    std::fprintf(out, "k,iteracoes,nan,media,minimo,maximo,iteracao_do_maximo\n");
+    std::fputc('k', out);
+    for (const column& c : columns) std::fprintf(out, ",%s", c.csv_heading);
+    std::fputc('\n', out);
     for (std::size_t k = 0; k < f.by_size.size(); ++k) {
         const size_figures& s = f.by_size[k];
         if (s.iterations == 0) continue;
-        const long long nans = s.iterations - s.numbers;
-        if (s.numbers == 0) {
-            std::fprintf(out, "%zu,%lld,%lld,nan,nan,nan,\n", k,
-                         static_cast<long long>(s.iterations), nans);
-            continue;
-        }
-        std::fprintf(out, "%zu,%lld,%lld,%s,%s,%s,%lld\n", k, static_cast<long long>(s.iterations),
-                     nans, figure(s.sum / static_cast<double>(s.numbers)).c_str(),
-                     figure(s.lowest).c_str(), figure(s.highest).c_str(),
-                     static_cast<long long>(s.highest_at));
+        std::fprintf(out, "%zu", k);
+        for (const column& c : columns) std::fprintf(out, ",%s", c.text(s, true).c_str());
+        std::fputc('\n', out);
     }
 }
 
