@@ -1,7 +1,9 @@
 // Entry point: one random subset search over the distance file named on standard input,
 // with 5,000,000 iterations and the C library's generator seeded from the clock. Ctrl-C
-// (SIGINT), SIGTERM and a closed output stop the run cleanly, then end the process by
-// that same signal.
+// (SIGINT), SIGTERM, SIGHUP (a closed terminal or a lost connection) and a closed output
+// stop the run cleanly, then end the process by that same signal. A signal that the
+// parent left ignored stays ignored (nohup, a shell's background job): then a closed
+// output is a failed write like any other.
 #include <unistd.h>
 
 #include <atomic>
@@ -25,7 +27,10 @@ void on_signal(int number) {
     stop_signal.store(number, std::memory_order_relaxed);
 }
 
+// Handles `number`, unless the parent left it ignored.
 void catch_signal(int number) {
+    struct sigaction was {};
+    if (sigaction(number, nullptr, &was) == 0 && was.sa_handler == SIG_IGN) return;
     struct sigaction action {};
     action.sa_handler = on_signal;
     sigemptyset(&action.sa_mask);
@@ -56,6 +61,7 @@ int main() {
     settings.name_read = [] {
         catch_signal(SIGINT);
         catch_signal(SIGTERM);
+        catch_signal(SIGHUP);
     };
     int status = 1;
     try {

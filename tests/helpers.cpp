@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -159,6 +160,7 @@ std::unique_ptr<running_program> start_program(const program_options& options) {
             const rlimit cap{options.memory_cap, options.memory_cap};
             setrlimit(RLIMIT_AS, &cap);
         }
+        for (const int number : options.ignored) std::signal(number, SIG_IGN);
         execl(PROGRAM_PATH, PROGRAM_PATH, static_cast<char*>(nullptr));
         _exit(127);
     }

@@ -96,6 +96,7 @@ struct program_options {
     std::string out_path;       // standard output to this file instead of a pipe to the test
     bool terminal = false;      // standard error on a pseudo-terminal instead of a file
     std::size_t memory_cap = 0; // when set, the most address space it may take (bytes)
+    std::vector<int> ignored;   // signals it starts with ignored, as a parent may leave them
 };
 
 // Whether this build runs under AddressSanitizer, whose shadow memory fills any cap on

@@ -203,8 +203,9 @@ void record(trace_figures& f, std::int32_t n, std::size_t k, std::string_view so
             s.highest = score;
             s.highest_at = f.iterations;
         } else {
-            if (score < s.lowest) s.lowest = score;
-            if (score > s.highest) {
+            if (score < s.lowest || (score == 0 && s.lowest == 0 && std::signbit(score)))
+                s.lowest = score;
+            if (score > s.highest || (score == 0 && s.highest == 0 && !std::signbit(score))) {
                 s.highest = score;
                 s.highest_at = f.iterations;
             }

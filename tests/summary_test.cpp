@@ -284,6 +284,26 @@ TEST(Summary, CountsScoresThatAreNotNumbersApart) {
               r.out);
 }
 
+TEST(Summary, AScorePrintedZeroIsAboveOnePrintedMinusZero) {
+    scratch_dir dir;
+    write_file(dir.file("zeros"), "1 2 -0.0000001\n1 3 0\n2 3 1\n");
+    // {1,2} prints -0.000000, {1,3} 0.000000, then {1,2} again.
+    const int numbers[] = {0, 0, 1, 0, 0, 2, 0, 0, 1};
+    static std::size_t next = 0;
+    static const int* script = numbers;
+    next = 0;
+    script = numbers;
+    const program_result run =
+        run_in_process(dir.file("zeros") + "\n", 3, stream_of([] { return script[next++]; }));
+    ASSERT_NE(std::string::npos, run.out.find("iteracao 0: -0.000000\n")) << run.out;
+    write_file(dir.file("trace"), run.out);
+    const program_result r = summarise(dir.file("trace"), "--csv");
+    EXPECT_EQ(0, r.status);
+    EXPECT_EQ("k,iteracoes,nan,media,minimo,maximo,iteracao_do_maximo\n"
+              "2,3,0,0.000000,-0.000000,0.000000,1\n",
+              r.out);
+}
+
 TEST(Summary, SaysPlainlyWhatARefusedRunOrNoInputIs) {
     scratch_dir dir;
     write_file(dir.file("refused"), prompt + no_access);

@@ -13,8 +13,9 @@
 
 namespace {
 
-int usage() {
-    std::fprintf(stderr,
+// Prints the usage on `to`; returns the status of a bad command line.
+int usage(std::FILE* to = stderr) {
+    std::fprintf(to,
                  "uso: make_distances [--dois-sinais] N SEMENTE MINIMO MAXIMO\n"
                  "  N de 2 a %d pontos; distancias uniformes em [MINIMO, MAXIMO], ou com\n"
                  "  --dois-sinais em [-MAXIMO, -MINIMO] U [MINIMO, MAXIMO]\n",
@@ -44,7 +45,7 @@ bool real(const char* text, double& v) {
 int main(int argc, char** argv) {
     bool both_signs = argc > 1 && std::strcmp(argv[1], "--dois-sinais") == 0;
     if (argc > 1 && std::strcmp(argv[1], "--help") == 0) {
-        usage();
+        usage(stdout);
         return 0;
     }
     char** arg = argv + 1 + (both_signs ? 1 : 0);
@@ -57,7 +58,9 @@ int main(int argc, char** argv) {
         return usage();
     std::mt19937 gen(static_cast<unsigned>(seed));
     // Draw from the raw generator so the files are the same with every standard library.
-    for (unsigned long long i = 1; i < n; ++i)
+    // A failed write (a full disk, or a reader gone with SIGPIPE ignored) stops it at the
+    // end of the row it happens in.
+    for (unsigned long long i = 1; i < n && std::ferror(stdout) == 0; ++i)
         for (unsigned long long j = i + 1; j <= n; ++j) {
             double u = static_cast<double>(gen()) / 4294967295.0;
             double sign = 1;
@@ -67,5 +70,9 @@ int main(int argc, char** argv) {
             }
             std::printf("%llu %llu %.4f\n", i, j, sign * (low + u * (high - low)));
         }
-    return std::fflush(stdout) != 0 || std::ferror(stdout) ? 1 : 0;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        std::fprintf(stderr, "make_distances: erro na escrita: %s\n", std::strerror(errno));
+        return 1;
+    }
+    return 0;
 }

@@ -7,6 +7,7 @@
 // early, summarised up to its last whole iteration.
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -67,6 +68,10 @@ int main(int argc, char** argv) {
         print_csv(stdout, figures);
     else
         print_table(stdout, figures);
-    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) return 1;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        std::fprintf(stderr, "trace_summary: erro na escrita do resumo: %s\n",
+                     std::strerror(errno));
+        return 1;
+    }
     return static_cast<int>(read);
 }

@@ -149,8 +149,13 @@ void count_result(reader& r, double score, std::string_view sorted) {
     size_figures& s = r.f.by_size[static_cast<std::size_t>(r.size)];
     ++s.iterations;
     if (!std::isnan(score)) {
-        if (s.numbers == 0 || score < s.lowest) s.lowest = score;
-        if (s.numbers == 0 || score > s.highest) {
+        // A score printed "0.000000" is at least 0, one printed "-0.000000" at most 0: for
+        // the lowest and the highest, the latter is below the former, though equal.
+        if (s.numbers == 0 || score < s.lowest ||
+            (score == s.lowest && std::signbit(score) && !std::signbit(s.lowest)))
+            s.lowest = score;
+        if (s.numbers == 0 || score > s.highest ||
+            (score == s.highest && !std::signbit(score) && std::signbit(s.highest))) {
             s.highest = score;
             s.highest_at = r.f.iterations;
         }
