@@ -98,4 +98,56 @@ grep -q '^2,[0-9]*,[0-9]*,nan,-inf,inf,[0-9]*$' "$work/csv/odd.txt.run1.seed90.c
     fail "a mean over both infinities"
 [ "$(cat "$work/csv/missing.txt.run1.seed92.csv")" = k,iteracoes,nan,media,minimo,maximo,iteracao_do_maximo ] ||
     fail "a refused run's CSV"
+# Odd paths: the scripts in a folder with a space, the build behind one, kept traces and
+# tables in folders with a space and a quote, and files named with a leading dash and a
+# quote, given after --: every run has its row, every file its place.
+odd="$work/my co"
+mkdir -p "$odd/tools"
+cp "$root/tools/sweep" "$root/tools/sweep-job" "$odd/tools/"
+ln -s "$bin" "$odd/b in"
+cp "$root/data/four.txt" "$odd/-dash.txt"
+cp "$root/data/four.txt" "$odd/it's.txt"
+(cd "$odd" && SUBSET_BIN_DIR="$odd/b in" tools/sweep --first-seed 5 --keep-traces "kept traces" \
+    --summary-dir "it's" -- -dash.txt "it's.txt") >"$work/odd-paths.csv" || fail "the sweep on odd paths"
+/usr/bin/python3 - "$work/odd-paths.csv" "$odd" <<'PY' || fail "the rows on odd paths"
+import csv, sys
+rows = list(csv.DictReader(open(sys.argv[1], newline="")))
+assert [r["file"] for r in rows] == [sys.argv[2] + "/-dash.txt", sys.argv[2] + "/it's.txt"], rows
+assert [r["status"] for r in rows] == ["0", "0"], rows
+PY
+for kept in "kept traces/-dash.txt.run1.seed5.trace.zst" "it's/it's.txt.run1.seed6.csv"; do
+    [ -s "$odd/$kept" ] || fail "kept on an odd path: $kept"
+done
+
+# Every bad command line is refused before anything runs: its reason and the usage on
+# standard error, status 2, no row; --help is the usage on standard output, status 0.
+while IFS= read -r line; do
+    eval "set -- $line"
+    status=0
+    "$root/tools/sweep" "$@" >"$work/bad.out" 2>"$work/bad.err" || status=$?
+    [ "$status" = 2 ] && [ ! -s "$work/bad.out" ] && grep -q '^subset_sweep: ' "$work/bad.err" ||
+        fail "bad command line ($line): status $status, $(head -c 300 "$work/bad.out" "$work/bad.err")"
+done <<'CASES'
+--jobs abc four.txt
+--jobs 0 four.txt
+--runs
+four.txt --runs
+--runs 0 four.txt
+--runs -1 four.txt
+--first-seed 99999999999999999999 four.txt
+--first-seed 4294967295 four.txt five.txt
+--first-seed 0 --runs 2 four.txt
+--first-seed x four.txt
+--hosts /nonexistent four.txt
+--bogus four.txt
+"a	tab.txt"
+
+CASES
+"$root/tools/sweep" --help >"$work/help.out" 2>"$work/help.err" || fail "--help's status"
+grep -q '^Usage: subset_sweep' "$work/help.out" && [ ! -s "$work/help.err" ] || fail "--help's usage"
+# Options after the files are options still.
+(cd "$work" && "$root/tools/sweep" four.txt --runs 2 --first-seed 3) >"$work/after.csv" ||
+    fail "options after the files"
+[ "$(cut -d, -f3,4 "$work/after.csv" | tail -n +2 | tr '\n' ' ')" = "1,3 2,4 " ] ||
+    fail "options after the files: $(cat "$work/after.csv")"
 echo "sweep: 1 passed, 0 failed"
