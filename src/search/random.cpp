@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace subset {
 
@@ -122,7 +123,7 @@ random_stream jumped(const random_stream& s, const stream_jump& j) {
 
 random_stream stream_of(random_source source) {
     random_stream s;
-    s.source = source;
+    s.source = std::move(source);
     return s;
 }
 

@@ -1,21 +1,24 @@
 // The search's random numbers: the values of the C library's rand(), either made here
-// without its lock and call (glibc's generator, reproduced) or taken from any function
+// without its lock and call (glibc's generator, reproduced) or taken from any callable
 // that hands them out one by one (another C library, or a test's script).
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 namespace subset {
 
-// A source of numbers from 0 to RAND_MAX, called as the search needs them.
-using random_source = int (*)();
+// A source of numbers from 0 to RAND_MAX, called as the search needs them. A value, so
+// that it may hold its own state (a test's script and where it stands in it); empty when
+// the stream is the reproduced generator's.
+using random_source = std::function<int()>;
 
 // Values made at a time by the reproduced generator.
 inline constexpr int random_block = 256;
 
 struct random_stream {
-    random_source source = nullptr; // when set, every value is one call of it
-    // The reproduced generator (used when `source` is null): the last 31 values of its
+    random_source source; // when set, every value is one call of it
+    // The reproduced generator (used when `source` is empty): the last 31 values of its
     // sequence r[], then the block being handed out as r[i] >> 1.
     std::uint32_t ring[31 + random_block] = {};
     int next = random_block; // next entry of the block to hand out
