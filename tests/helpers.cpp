@@ -103,6 +103,28 @@ float loaded_distance(const subset::version& v, std::int64_t position) {
     throw std::out_of_range("no such triple");
 }
 
+// ------------------------------------------------------------------ random numbers
+
+subset::random_source scripted_source(std::vector<int> numbers,
+                                      std::function<void(std::size_t)> on_call) {
+    auto calls = std::make_shared<std::size_t>(0);
+    return [calls, numbers = std::move(numbers), on_call = std::move(on_call)] {
+        const std::size_t call = (*calls)++;
+        if (on_call) on_call(call);
+        if (call < numbers.size()) return numbers[call];
+        ADD_FAILURE() << "the script ran out after " << numbers.size() << " numbers";
+        return 0;
+    };
+}
+
+subset::random_source rand_source(std::function<void(std::size_t)> on_call) {
+    auto calls = std::make_shared<std::size_t>(0);
+    return [calls, on_call = std::move(on_call)] {
+        on_call((*calls)++);
+        return std::rand();
+    };
+}
+
 // ------------------------------------------------------------------ in-process
 
 program_result run_in_process(const std::string& input, std::int32_t iterations,
@@ -110,7 +132,7 @@ program_result run_in_process(const std::string& input, std::int32_t iterations,
     std::istringstream in(input);
     std::ostringstream out, err;
     program_result r;
-    r.status = subset::run_search(in, out, err, iterations, rnd, settings);
+    r.status = subset::run_search(in, out, err, iterations, std::move(rnd), settings);
     r.out = out.str();
     r.err = err.str();
     return r;

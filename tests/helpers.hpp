@@ -65,6 +65,17 @@ float loaded_distance(const subset::version& v, std::int64_t position);
 // group, and with no sweep (the chains alone).
 std::vector<std::pair<std::string, subset::kernel_table>> scoring_ways();
 
+// ------------------------------------------------------------------ random numbers
+
+// A source that hands out `numbers` in order (a test failure once they run out). Before
+// each value, `on_call` (when set) is given the call's number, from 0, so that a test can
+// change the file at a chosen draw. Copies share their place in the script.
+subset::random_source scripted_source(std::vector<int> numbers,
+                                      std::function<void(std::size_t)> on_call = {});
+
+// The C library's rand(), one value a call, with `on_call` given each call's number first.
+subset::random_source rand_source(std::function<void(std::size_t)> on_call);
+
 // ------------------------------------------------------------------ runs
 
 // The prompt that starts every trace.

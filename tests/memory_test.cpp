@@ -57,35 +57,25 @@ TEST(Memory, ATableThatCannotBeHadIsRefusedWithItsOwnLine) {
               }));
 }
 
-namespace {
-
-std::string doomed_path;
-int calls = 0;
-// The C library's numbers; at the 40th, the file grows past what memory allows.
-int rand_then_grow() {
-    if (++calls == 40) replace_file(doomed_path, large_count());
-    return std::rand();
-}
-
-} // namespace
-
 TEST(Memory, ALargerVersionThatCannotBeHadEndsTheRunAfterTheIterationsBefore) {
     if (sanitized) GTEST_SKIP() << "a sanitizer's shadow memory leaves no room to cap";
     scratch_dir dir;
-    doomed_path = dir.file("data");
+    const std::string doomed_path = dir.file("data");
     const std::string small = distance_text(6, simple_distance);
     write_file(doomed_path, small);
     const std::string& big = large_count(); // made before the cap
-    static_cast<void>(big);
     std::srand(3);
     const program_result whole =
         run_in_process(doomed_path + "\n", 1000, stream_of([] { return std::rand(); }));
     const std::string out = dir.file("out");
+    // The C library's numbers; at the 40th, the file grows past what memory allows.
+    const random_source growing = rand_source([&](std::size_t call) {
+        if (call == 39) replace_file(doomed_path, big);
+    });
     EXPECT_EQ(1, with_capped_memory(std::size_t{200} << 20, [&] {
                   std::srand(3);
-                  calls = 0;
-                  const program_result r = run_in_process(
-                      doomed_path + "\n", 1000, stream_of(rand_then_grow), looking_always(0));
+                  const program_result r = run_in_process(doomed_path + "\n", 1000,
+                                                          stream_of(growing), looking_always(0));
                   write_file(out, r.out);
                   return r.status;
               }));

@@ -26,8 +26,8 @@ TEST(Random, GivesRandsValuesForEverySeed) {
 }
 
 TEST(Random, AStreamOfAFunctionCallsItOncePerValue) {
-    static int calls = 0;
-    random_stream s = stream_of([] { return ++calls * 7; });
+    int calls = 0;
+    random_stream s = stream_of([&calls] { return ++calls * 7; });
     for (int i = 1; i <= 600; ++i) ASSERT_EQ(i * 7, next_value(s));
     EXPECT_EQ(600, calls);
 }

@@ -11,21 +11,13 @@
 
 using namespace subset;
 
-namespace {
-
-int never_called() {
-    ADD_FAILURE() << "no random number is needed here";
-    return 0;
-}
-
-} // namespace
-
 TEST(Run, ReadsTheWholeFirstLineAsTheName) {
     scratch_dir dir;
     const std::string long_name(200, 'n');
     const std::string empty_run = prompt + "nr pontos: 4\nMelhor com 0 numeros: 0.000000 pontos\n";
     for (const std::string& name : {std::string("a"), std::string("with space"), long_name})
         write_file(dir.file(name), example_text);
+    const random_source never_called = scripted_source({}); // no number is needed here
 
     for (const std::string& input :
          {dir.file("a") + "\n", dir.file("a") + "\r\n", dir.file("a"),

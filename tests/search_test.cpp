@@ -23,34 +23,13 @@ using namespace subset;
 
 namespace {
 
-// ------------------------------------------------------------------ scripted randomness
-
-// The numbers a scripted source hands out, in order, and what runs before each call
-// (given its number); set for one run by `run`, which clears them after it.
-struct script_state {
-    std::vector<int> numbers;
-    std::size_t next = 0;
-    std::function<void(std::size_t)> on_call;
-};
-script_state script;
-
-int scripted() {
-    if (script.on_call) script.on_call(script.next);
-    if (script.next >= script.numbers.size()) {
-        ADD_FAILURE() << "the script ran out after " << script.numbers.size() << " numbers";
-        return 0;
-    }
-    return script.numbers[script.next++];
-}
-
 // Runs `iterations` iterations on `path` with scripted numbers; every iteration looks at
 // the file, so that a change made by `on_call` is seen by the next count.
 program_result run(const std::string& path, std::int32_t iterations, std::vector<int> numbers,
                    std::function<void(std::size_t)> on_call = nullptr) {
-    script = {std::move(numbers), 0, std::move(on_call)};
-    program_result r =
-        run_in_process(path + "\n", iterations, stream_of(scripted), looking_always());
-    script = {};
+    program_result r = run_in_process(
+        path + "\n", iterations, stream_of(scripted_source(std::move(numbers), std::move(on_call))),
+        looking_always());
     EXPECT_EQ("", r.err);
     return r;
 }

@@ -82,17 +82,6 @@ std::string seeded_trace(const scratch_dir& dir, std::int32_t n, std::int32_t it
     return r.out;
 }
 
-// A run of 20 points whose file becomes one of 9 points and then 20 again: the draws are
-// rand()'s, counted to replace the file at chosen draws.
-int changing_draws = 0;
-std::string changing_path;
-int changing_source() {
-    if (changing_draws == 60) replace_file(changing_path, distance_text(9, mixed_distance));
-    if (changing_draws == 200) replace_file(changing_path, distance_text(20, mixed_distance));
-    ++changing_draws;
-    return std::rand();
-}
-
 // A trace of `iterations` written by hand on a file of n points: its prompt line and the
 // lines of `body`, each ended.
 std::string by_hand(std::int32_t n, const std::vector<std::vector<std::string>>& body) {
@@ -165,12 +154,17 @@ TEST(SummaryDiff, RealTracesReadAlikeWhereverTheReadsAreCut) {
 
 TEST(SummaryDiff, ARunWhoseFileChangesItsCountReadsAlike) {
     scratch_dir dir;
-    changing_path = dir.file("changing");
-    write_file(changing_path, distance_text(20, mixed_distance));
-    changing_draws = 0;
+    const std::string path = dir.file("changing");
+    write_file(path, distance_text(20, mixed_distance));
+    // A run of 20 points whose file becomes one of 9 points and then 20 again, at chosen
+    // draws of rand().
+    const random_source changing = rand_source([&](std::size_t call) {
+        if (call == 60) replace_file(path, distance_text(9, mixed_distance));
+        if (call == 200) replace_file(path, distance_text(20, mixed_distance));
+    });
     std::srand(5);
     const program_result run =
-        run_in_process(changing_path + "\n", 60, stream_of(changing_source), looking_always());
+        run_in_process(path + "\n", 60, stream_of(changing), looking_always());
     ASSERT_EQ(0, run.status);
     const trace_reading plain = plain_reading(run.out);
     ASSERT_EQ(trace_read::whole, plain.read) << plain.problem;

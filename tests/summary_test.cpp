@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <iterator>
 #include <string>
 
 #include "helpers.hpp"
@@ -19,16 +18,10 @@ namespace {
 
 // The worked example and three more iterations (see the search tests): sizes 3, 2, 4, 3
 // scoring 3.666667, 2.5, 5.25, 3.666667.
-const int example_numbers[] = {1, 3, 0, 3, 2, 0, 4, 3, 1, 2, 0, 1, 2, 3, 1, 3, 0, 3, 2};
-std::size_t example_next = 0;
-int example_source() {
-    return example_numbers[example_next++ % std::size(example_numbers)];
-}
-
 std::string example_trace(const std::string& path) {
     write_file(path, example_text);
-    example_next = 0;
-    program_result r = run_in_process(path + "\n", 4, stream_of(example_source));
+    const std::vector<int> numbers = {1, 3, 0, 3, 2, 0, 4, 3, 1, 2, 0, 1, 2, 3, 1, 3, 0, 3, 2};
+    program_result r = run_in_process(path + "\n", 4, stream_of(scripted_source(numbers)));
     EXPECT_EQ(0, r.status);
     return r.out;
 }
@@ -229,26 +222,17 @@ TEST(Summary, TakesOnlyTheScoresTheProgramWrites) {
     }
 }
 
-namespace {
-
-// The numbers of the search tests' changing-file run: iterations of 4, 4 and 3 points.
-const int changing_numbers[] = {1, 3, 0, 3, 2, 0, 4, 3, 1, 0, 0, 1};
-std::size_t changing_next = 0;
-std::string changing_path;
-int changing_source() {
-    if (changing_next == 5) replace_file(changing_path, "1 2 1\n1 3 1\n2 3 1\n");
-    return changing_numbers[changing_next++];
-}
-
-} // namespace
-
 TEST(Summary, GivesTheIterationsAtEachCountOfAFileThatChanged) {
     scratch_dir dir;
-    changing_path = dir.file("d");
-    write_file(changing_path, example_text);
-    changing_next = 0;
+    const std::string path = dir.file("d");
+    write_file(path, example_text);
+    // The search tests' changing-file run: iterations of 4, 4 and 3 points.
+    const random_source changing =
+        scripted_source({1, 3, 0, 3, 2, 0, 4, 3, 1, 0, 0, 1}, [&](std::size_t call) {
+            if (call == 5) replace_file(path, "1 2 1\n1 3 1\n2 3 1\n");
+        });
     const program_result run =
-        run_in_process(changing_path + "\n", 3, stream_of(changing_source), looking_always());
+        run_in_process(path + "\n", 3, stream_of(changing), looking_always());
     ASSERT_EQ(0, run.status);
     write_file(dir.file("trace"), run.out);
     const program_result r = summarise(dir.file("trace"), "");
@@ -267,13 +251,8 @@ TEST(Summary, CountsScoresThatAreNotNumbersApart) {
     scratch_dir dir;
     write_file(dir.file("odd"), "1 2 nan\n1 3 inf\n2 3 -inf\n");
     // {1,2}: nan; {2,3}: -inf; {1,3}: inf; {1,2,3}: nan (inf + -inf).
-    const int numbers[] = {0, 0, 1, 0, 1, 2, 0, 0, 2, 1, 0, 1, 2};
-    static std::size_t next = 0;
-    static const int* script = numbers;
-    next = 0;
-    script = numbers;
-    const program_result run =
-        run_in_process(dir.file("odd") + "\n", 4, stream_of([] { return script[next++]; }));
+    const random_source numbers = scripted_source({0, 0, 1, 0, 1, 2, 0, 0, 2, 1, 0, 1, 2});
+    const program_result run = run_in_process(dir.file("odd") + "\n", 4, stream_of(numbers));
     write_file(dir.file("trace"), run.out);
     const program_result r = summarise(dir.file("trace"), "--csv");
     EXPECT_EQ(0, r.status);
@@ -288,13 +267,8 @@ TEST(Summary, AScorePrintedZeroIsAboveOnePrintedMinusZero) {
     scratch_dir dir;
     write_file(dir.file("zeros"), "1 2 -0.0000001\n1 3 0\n2 3 1\n");
     // {1,2} prints -0.000000, {1,3} 0.000000, then {1,2} again.
-    const int numbers[] = {0, 0, 1, 0, 0, 2, 0, 0, 1};
-    static std::size_t next = 0;
-    static const int* script = numbers;
-    next = 0;
-    script = numbers;
-    const program_result run =
-        run_in_process(dir.file("zeros") + "\n", 3, stream_of([] { return script[next++]; }));
+    const random_source numbers = scripted_source({0, 0, 1, 0, 0, 2, 0, 0, 1});
+    const program_result run = run_in_process(dir.file("zeros") + "\n", 3, stream_of(numbers));
     ASSERT_NE(std::string::npos, run.out.find("iteracao 0: -0.000000\n")) << run.out;
     write_file(dir.file("trace"), run.out);
     const program_result r = summarise(dir.file("trace"), "--csv");
