@@ -125,6 +125,14 @@ subset::random_source rand_source(std::function<void(std::size_t)> on_call) {
     };
 }
 
+// ------------------------------------------------------------------ traces
+
+std::string printf_f(double v) {
+    char text[400]; // DBL_MAX has 309 digits before the point
+    const int n = std::snprintf(text, sizeof text, "%f", v);
+    return {text, static_cast<std::size_t>(n)};
+}
+
 // ------------------------------------------------------------------ in-process
 
 program_result run_in_process(const std::string& input, std::int32_t iterations,

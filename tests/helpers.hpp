@@ -76,6 +76,11 @@ subset::random_source scripted_source(std::vector<int> numbers,
 // The C library's rand(), one value a call, with `on_call` given each call's number first.
 subset::random_source rand_source(std::function<void(std::size_t)> on_call);
 
+// ------------------------------------------------------------------ traces
+
+// `v` as printf's "%f" writes it.
+std::string printf_f(double v);
+
 // ------------------------------------------------------------------ runs
 
 // The prompt that starts every trace.

@@ -3,20 +3,18 @@
 
 #include <bit>
 #include <cmath>
-#include <cstdio>
 #include <random>
 #include <string>
 
+#include "helpers.hpp"
 #include "lines.hpp"
 
 using namespace subset;
 
 TEST(Lines, ScoresReadAsPrintfPrintsThem) {
     auto expect_same = [](float f) {
-        char want[400];
         char got[line_room];
-        std::snprintf(want, sizeof want, "%f", static_cast<double>(f));
-        ASSERT_EQ(std::string(want), std::string(got, put_score(got, f)))
+        ASSERT_EQ(printf_f(f), std::string(got, put_score(got, f)))
             << std::bit_cast<std::uint32_t>(f);
     };
     const float cases[] = {0.0F,

@@ -1,7 +1,6 @@
 // The driver: how the file name is read, and the run's whole trace around the iterations.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <sstream>
 #include <string>
@@ -52,9 +51,7 @@ std::pair<std::string, int> best_of_first(const std::string& trace, std::int64_t
             size = k;
         }
     }
-    char text[64];
-    std::snprintf(text, sizeof text, "%f", static_cast<double>(best));
-    return {text, size};
+    return {printf_f(best), size};
 }
 
 } // namespace

@@ -36,12 +36,6 @@ program_result run(const std::string& path, std::int32_t iterations, std::vector
 
 const std::string& example = example_text;
 
-std::string printf_score(float score) {
-    char text[400];
-    std::snprintf(text, sizeof text, "%f", static_cast<double>(score));
-    return text;
-}
-
 } // namespace
 
 // ------------------------------------------------------------------ exact traces
@@ -113,7 +107,7 @@ TEST(Search, ScoreAddsInFileOrderInSinglePrecision) {
     program_result r = run(dir.file("order"), 1, {1, 0, 1, 2});
     float sum = 0;
     for (float d : {1.0f, 1e8f, 1.0f}) sum = d + sum;
-    EXPECT_NE(std::string::npos, r.out.find("iteracao 0: " + printf_score(sum / 3.0f) + "\n"));
+    EXPECT_NE(std::string::npos, r.out.find("iteracao 0: " + printf_f(sum / 3.0f) + "\n"));
 }
 
 // ------------------------------------------------------------------ a changing file
@@ -190,15 +184,14 @@ void check_trace(const std::string& trace, std::int32_t n,
             for (int j = i + 1; j < k; ++j) sum = dist.at({sorted[i], sorted[j]}) + sum;
         const float score = sum / static_cast<float>(k);
         ASSERT_EQ("Distancia media para " + std::to_string(k) + " pontos, iteracao " +
-                      std::to_string(l) + ": " + printf_score(score),
+                      std::to_string(l) + ": " + printf_f(score),
                   next());
         if (score > best) {
             best = score;
             best_size = k;
         }
     }
-    ASSERT_EQ("Melhor com " + std::to_string(best_size) + " numeros: " + printf_score(best) +
-                  " pontos",
+    ASSERT_EQ("Melhor com " + std::to_string(best_size) + " numeros: " + printf_f(best) + " pontos",
               next());
     EXPECT_FALSE(std::getline(lines, line));
 }

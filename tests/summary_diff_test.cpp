@@ -250,8 +250,7 @@ TEST(SummaryDiff, TracesWrittenByHandReadAlike) {
 }
 
 TEST(SummaryDiff, TakesTheSameScores) {
-    char biggest[400];
-    std::snprintf(biggest, sizeof biggest, "%f", DBL_MAX);
+    const std::string biggest = printf_f(DBL_MAX);
     const std::string beyond = std::string("1").append(309, '0').append(".000000");
     const std::vector<std::string> taken = {
         "-0.500000", "0.000000", "-0.000000",        "inf",   "-inf",
