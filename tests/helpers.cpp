@@ -1,4 +1,5 @@
-// Scratch files, the in-process runner and a small fork/exec runner for the built program.
+// Scratch files, scripted sources, the trace checker, the in-process runner and a small
+// fork/exec runner for the built program.
 #include "helpers.hpp"
 
 #include <fcntl.h>
@@ -8,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +17,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <string_view>
 
 #include "data/version.hpp"
 
@@ -103,6 +106,14 @@ float loaded_distance(const subset::version& v, std::int64_t position) {
     throw std::out_of_range("no such triple");
 }
 
+std::vector<float> distances_of(const std::string& text) {
+    std::vector<float> dist;
+    std::istringstream lines(text);
+    for (std::string i, j, d; lines >> i >> j >> d;)
+        dist.push_back(std::strtof(d.c_str(), nullptr));
+    return dist;
+}
+
 // ------------------------------------------------------------------ random numbers
 
 subset::random_source scripted_source(std::vector<int> numbers,
@@ -131,6 +142,106 @@ std::string printf_f(double v) {
     char text[400]; // DBL_MAX has 309 digits before the point
     const int n = std::snprintf(text, sizeof text, "%f", v);
     return {text, static_cast<std::size_t>(n)};
+}
+
+namespace {
+
+std::vector<int> points_of(std::string_view line) {
+    std::vector<int> points;
+    std::istringstream s{std::string(line)};
+    for (int p = 0; s >> p;) points.push_back(p);
+    return points;
+}
+
+std::string joined(const std::vector<int>& points) {
+    std::string text;
+    for (const int p : points) text.append(std::to_string(p)).append(" ");
+    return text;
+}
+
+// The count of a count line as the trace writes it, or -1.
+int count_of(std::string_view line) {
+    constexpr std::string_view count = "nr pontos: ";
+    int n = -1;
+    if (line.starts_with(count))
+        std::from_chars(line.data() + count.size(), line.data() + line.size(), n);
+    return line == std::string(count) + std::to_string(n) ? n : -1;
+}
+
+} // namespace
+
+testing::AssertionResult check_iterations(const std::string& trace, trace_check& c) {
+    const std::string_view text(trace);
+    // The line from `at`, moving `at` past it; false when it is not whole yet.
+    const auto next_line = [&](std::size_t& at, std::string_view& line) {
+        const std::size_t end = text.find('\n', at);
+        if (end == std::string_view::npos) return false;
+        line = text.substr(at, end - at);
+        at = end + 1;
+        return true;
+    };
+    std::string_view lines[8];
+    if (!c.started) {
+        std::size_t at = c.at;
+        if (!next_line(at, lines[0])) return testing::AssertionSuccess();
+        const int n = lines[0].starts_with(prompt) ? count_of(lines[0].substr(prompt.size())) : -1;
+        if (n < 0 || (!c.versions.empty() && c.versions.count(n) == 0))
+            return testing::AssertionFailure() << "the trace starts \"" << lines[0] << "\"";
+        c.started = true;
+        c.at = at;
+    }
+    for (;;) {
+        std::size_t at = c.at;
+        std::size_t whole = 0; // lines read whole
+        while (whole < 8 && next_line(at, lines[whole])) ++whole;
+        if (whole < 8 || count_of(lines[0]) < 0)
+            return testing::AssertionSuccess(); // an iteration not yet whole, or the trace's end
+        const std::size_t l = c.counts.size();
+        const auto fault = [&] {
+            return testing::AssertionFailure() << "iteration " << l << ", " << lines[0] << ": ";
+        };
+        const int n = count_of(lines[0]);
+        const auto version = c.versions.find(n);
+        if (!c.versions.empty() && version == c.versions.end()) return fault() << "no such version";
+        if (!lines[1].empty() || lines[2] != "Pontos escolhidos aleatoriamente:")
+            return fault() << "\"" << lines[1] << "\", then \"" << lines[2] << "\"";
+        const std::vector<int> drawn = points_of(lines[3]);
+        const int k = static_cast<int>(drawn.size());
+        std::vector<int> sorted = drawn;
+        std::sort(sorted.begin(), sorted.end());
+        if (joined(drawn) != lines[3] || k < 2 || k > n || sorted.front() < 1 ||
+            sorted.back() > n || std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end())
+            return fault() << "drawn " << lines[3];
+        if (c.draw) {
+            const std::vector<int> want = c.draw(n);
+            if (want != drawn)
+                return fault() << "drawn " << lines[3] << ", wanted " << joined(want);
+        }
+        if (lines[4] != "Nr pontos aleatorios: " + std::to_string(k) ||
+            lines[5] != joined(sorted) ||
+            lines[6] !=
+                std::to_string(k) + " - " + std::to_string(std::int64_t{k} * (k - 1) / 2) + " ")
+            return fault() << lines[4] << " / " << lines[5] << " / " << lines[6];
+        std::string result = "Distancia media para " + std::to_string(k) + " pontos, iteracao " +
+                             std::to_string(l) + ": ";
+        if (version != c.versions.end()) {
+            float sum = 0;
+            for (int i = 0; i < k; ++i)
+                for (int j = i + 1; j < k; ++j)
+                    sum = version->second.at(file_position(sorted[i], sorted[j], n)) + sum;
+            const float score = sum / static_cast<float>(k);
+            result += printf_f(score);
+            if (score > c.best) {
+                c.best = score;
+                c.best_size = k;
+            }
+            if (lines[7] != result) return fault() << lines[7] << ", wanted " << result;
+        } else if (!lines[7].starts_with(result)) {
+            return fault() << lines[7];
+        }
+        c.counts.push_back(n);
+        c.at = at;
+    }
 }
 
 // ------------------------------------------------------------------ in-process

@@ -1,5 +1,5 @@
-// Shared test helpers: scratch files, generated distance files, the search run in-process,
-// and the built program run as a user runs it.
+// Shared test helpers: scratch files, generated distance files, scripted random numbers,
+// a trace checker, the search run in-process, and the built program as a user runs it.
 #pragma once
 
 #include <sys/types.h>
@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -58,6 +59,9 @@ std::size_t file_position(int a, int b, int n);
 // The distance that version `v` holds for the position-th triple (from 0) of its file.
 float loaded_distance(const subset::version& v, std::int64_t position);
 
+// The distances of a file's text in file order, read with strtof.
+std::vector<float> distances_of(const std::string& text);
+
 // ------------------------------------------------------------------ kernels
 
 // Every way of scoring that this machine can execute, named: each runnable kernel table
@@ -80,6 +84,30 @@ subset::random_source rand_source(std::function<void(std::size_t)> on_call);
 
 // `v` as printf's "%f" writes it.
 std::string printf_f(double v);
+
+// What the iterations of a trace are checked against, and what was met in them.
+struct trace_check {
+    // The versions the run may meet, by point count: their distances in file order. None:
+    // any count is taken, and no score is checked.
+    std::map<int, std::vector<float>> versions;
+    // When set, the points an iteration at `n` points must draw, in draw order.
+    std::function<std::vector<int>(int n)> draw;
+    explicit trace_check(std::map<int, std::vector<float>> by_count = {},
+                         std::function<std::vector<int>(int n)> drawn = {})
+        : versions(std::move(by_count)), draw(std::move(drawn)) {}
+    bool started = false;    // the prompt and the count at start-up have been checked
+    std::size_t at = 0;      // where checking goes on in the text
+    std::vector<int> counts; // the point count of each iteration checked
+    float best = 0;          // the best score met, as the run keeps it, and its size
+    int best_size = 0;
+};
+
+// Checks the whole iterations of `trace` from `c.at` on (after the start, once), moving
+// `c.at` past each: its eight lines, its points (distinct, among the count's, then
+// sorted), its number and its score, recomputed from its version in single precision.
+// Stops at a line that is not an iteration's (the final line, an error) or at one not yet
+// whole; on a fault, `c.at` is at the faulty iteration.
+testing::AssertionResult check_iterations(const std::string& trace, trace_check& c);
 
 // ------------------------------------------------------------------ runs
 

@@ -9,15 +9,11 @@
 
 #include <algorithm>
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
-#include <map>
 #include <memory>
 #include <sstream>
-#include <string_view>
-#include <vector>
 
 #include "helpers.hpp"
 
@@ -133,58 +129,8 @@ TEST(Program, ReadsFilesAtTheEdgesOfWhatItAccepts) {
 
 namespace {
 
-// The distances of `text` in file order, read with strtof.
-std::vector<float> distances_of(const std::string& text) {
-    std::vector<float> dist;
-    std::istringstream lines(text);
-    for (std::string i, j, d; lines >> i >> j >> d;)
-        dist.push_back(std::strtof(d.c_str(), nullptr));
-    return dist;
-}
-
 double random_distance(int i, int j) {
     return ((i * 7919 + j * 104729) % 2001 - 1000) / 7.0;
-}
-
-// The versions a run may see, by their point count, and how many iterations of each
-// have been checked.
-struct version_check {
-    std::map<int, std::vector<float>> versions;
-    std::map<int, int> seen;
-};
-
-// Checks the whole iterations of `text` from `from` on: each must score what the version
-// whose count it printed gives, recomputed with strtof. Returns where the first
-// iteration that is not yet whole starts.
-std::size_t check_iterations(const std::string& text, std::size_t from, version_check& c) {
-    for (;;) {
-        std::string_view lines[8];
-        std::size_t at = from;
-        for (std::string_view& line : lines) {
-            const std::size_t end = text.find('\n', at);
-            if (end == std::string::npos) return from; // the iteration is not whole yet
-            line = std::string_view(text).substr(at, end - at);
-            at = end + 1;
-        }
-        const std::string_view count = "nr pontos: ";
-        EXPECT_EQ(count, lines[0].substr(0, count.size())) << text.substr(from, 200);
-        const int n = std::stoi(std::string(lines[0].substr(count.size())));
-        EXPECT_EQ(1U, c.versions.count(n)) << lines[0];
-        if (c.versions.count(n) == 0) return at;
-        const std::vector<float>& dist = c.versions.at(n);
-        std::vector<int> points;
-        std::istringstream sorted{std::string(lines[5])};
-        for (int p; sorted >> p;) points.push_back(p);
-        float sum = 0;
-        for (std::size_t i = 0; i < points.size(); ++i)
-            for (std::size_t j = i + 1; j < points.size(); ++j)
-                sum = dist[file_position(points[i], points[j], n)] + sum;
-        char score[400];
-        std::snprintf(score, sizeof score, "%f", sum / static_cast<float>(points.size()));
-        EXPECT_EQ(score, lines[7].substr(lines[7].rfind(' ') + 1)) << "N " << n << ": " << lines[7];
-        ++c.seen[n];
-        from = at;
-    }
 }
 
 } // namespace
@@ -195,7 +141,7 @@ TEST(Program, KeepsOneVersionPerIterationWhileTheFileIsSwapped) {
     const std::string small = distance_text(30, random_distance);
     const std::string large = distance_text(200, simple_distance);
     write_file(data, small);
-    version_check c{{{30, distances_of(small)}, {200, distances_of(large)}}, {}};
+    trace_check c({{30, distances_of(small)}, {200, distances_of(large)}});
     program_options options;
     options.input = data + "\n";
     std::unique_ptr<running_program> p = start_program(options);
@@ -203,30 +149,31 @@ TEST(Program, KeepsOneVersionPerIterationWhileTheFileIsSwapped) {
     // Each swap renames the other version over the file, as `mv` does, once the run has
     // shown an iteration of the version swapped in before.
     std::string out;
-    while (out.find('\n') == std::string::npos) ASSERT_TRUE(read_output(*p, out, out.size() + 1));
-    std::size_t unchecked = out.find('\n') + 1; // after the start-up count
+    while (!c.started) {
+        ASSERT_TRUE(read_output(*p, out, out.size() + 1));
+        ASSERT_TRUE(check_iterations(out, c));
+    }
     std::size_t read = 0;
     for (int swap = 0; swap < 6; ++swap) {
         const bool to_large = swap % 2 == 0;
         replace_file(data, to_large ? large : small);
         const int n = to_large ? 200 : 30;
-        const int before = c.seen[n];
-        while (c.seen[n] == before) {
+        while (c.counts.empty() || c.counts.back() != n) {
             // Batches drawn before the swap come first: a few MB at most.
             ASSERT_LT(read, std::size_t{256} << 20) << "swap " << swap << " never seen";
             const std::size_t had = out.size();
             ASSERT_TRUE(read_output(*p, out, had + 1)) << out.substr(out.size() - 300);
             read += out.size() - had;
-            unchecked = check_iterations(out, unchecked, c);
-            out.erase(0, unchecked);
-            unchecked = 0;
+            ASSERT_TRUE(check_iterations(out, c));
+            out.erase(0, c.at);
+            c.at = 0;
         }
     }
     std::string err;
     EXPECT_EQ(128 + SIGPIPE, wait_program(*p, err)) << "the run went on until the pipe closed";
     EXPECT_EQ("", err);
-    EXPECT_GE(c.seen[30], 3);
-    EXPECT_GE(c.seen[200], 3);
+    EXPECT_GE(std::count(c.counts.begin(), c.counts.end(), 30), 3);
+    EXPECT_GE(std::count(c.counts.begin(), c.counts.end(), 200), 3);
 }
 
 namespace {

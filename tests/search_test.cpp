@@ -7,10 +7,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <map>
 #include <numeric>
 #include <random>
-#include <sstream>
 #include <vector>
 
 #include "data/parse.hpp"
@@ -140,77 +138,30 @@ TEST(Search, AFileChangedWithinAnIterationIsSeenByTheNextOne) {
 
 namespace {
 
-// Reads the trace of a run line by line and checks every iteration against the file's
-// pairs, read independently with strtof.
-void check_trace(const std::string& trace, std::int32_t n,
-                 const std::map<std::pair<int, int>, float>& dist, std::int32_t iterations) {
-    std::istringstream lines(trace);
-    std::string line;
-    auto next = [&] {
-        EXPECT_TRUE(std::getline(lines, line).good());
-        return line;
-    };
-    auto points_of = [](const std::string& text) {
-        std::vector<int> points;
-        std::istringstream s(text);
-        for (int p; s >> p;) points.push_back(p);
-        return points;
-    };
-    const std::string count_line = "nr pontos: " + std::to_string(n);
-    ASSERT_EQ(prompt + count_line, next());
-    float best = 0;
-    int best_size = 0;
-    for (int l = 0; l < iterations; ++l) {
-        ASSERT_EQ(count_line, next());
-        ASSERT_EQ("", next());
-        ASSERT_EQ("Pontos escolhidos aleatoriamente:", next());
-        std::string drawn_line = next();
-        std::vector<int> drawn = points_of(drawn_line);
-        const int k = static_cast<int>(drawn.size());
-        ASSERT_GE(k, 2);
-        ASSERT_LE(k, n);
-        std::string expected_line;
-        for (int p : drawn) expected_line += std::to_string(p) + " ";
-        ASSERT_EQ(expected_line, drawn_line);
-        ASSERT_EQ("Nr pontos aleatorios: " + std::to_string(k), next());
-        std::vector<int> sorted = points_of(next());
-        std::vector<int> want = drawn;
-        std::sort(want.begin(), want.end());
-        ASSERT_EQ(want, sorted);
-        ASSERT_EQ(want.end(), std::adjacent_find(want.begin(), want.end()));
-        ASSERT_EQ(std::to_string(k) + " - " + std::to_string(k * (k - 1) / 2) + " ", next());
-        float sum = 0;
-        for (int i = 0; i < k; ++i)
-            for (int j = i + 1; j < k; ++j) sum = dist.at({sorted[i], sorted[j]}) + sum;
-        const float score = sum / static_cast<float>(k);
-        ASSERT_EQ("Distancia media para " + std::to_string(k) + " pontos, iteracao " +
-                      std::to_string(l) + ": " + printf_f(score),
-                  next());
-        if (score > best) {
-            best = score;
-            best_size = k;
-        }
-    }
-    ASSERT_EQ("Melhor com " + std::to_string(best_size) + " numeros: " + printf_f(best) + " pontos",
-              next());
-    EXPECT_FALSE(std::getline(lines, line));
+// Checks a run's whole trace on a file of n points against its distances, read apart.
+void check_trace(const std::string& trace, int n, const std::vector<float>& dist,
+                 std::int32_t iterations) {
+    trace_check c({{n, dist}});
+    ASSERT_TRUE(check_iterations(trace, c));
+    EXPECT_EQ(static_cast<std::size_t>(iterations), c.counts.size());
+    EXPECT_EQ("Melhor com " + std::to_string(c.best_size) + " numeros: " + printf_f(c.best) +
+                  " pontos\n",
+              trace.substr(c.at));
 }
 
 // Writes a file of n points with random distances; returns them, read back with strtof.
-std::map<std::pair<int, int>, float> random_file(const std::string& path, int n, unsigned seed) {
+std::vector<float> random_file(const std::string& path, int n, unsigned seed) {
     std::mt19937 gen(seed);
     std::uniform_real_distribution<double> value(-100, 100);
-    std::map<std::pair<int, int>, float> dist;
     std::string text;
     char line[80];
     for (int i = 1; i < n; ++i)
         for (int j = i + 1; j <= n; ++j) {
             std::snprintf(line, sizeof line, "%d %d %.5f\n", i, j, value(gen));
             text += line;
-            dist[{i, j}] = std::strtof(line + std::snprintf(nullptr, 0, "%d %d ", i, j), nullptr);
         }
     write_file(path, text);
-    return dist;
+    return distances_of(text);
 }
 
 std::string seeded_run(const std::string& path, std::int32_t iterations, unsigned seed) {

@@ -8,7 +8,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <sstream>
 #include <vector>
 
 #include "helpers.hpp"
@@ -32,46 +31,18 @@ run_settings drawn_by(int workers, std::int64_t segment_values) {
     return settings;
 }
 
-// Reads the iterations of `trace` and draws each again with rand() after srand(seed),
-// at the point count its own count line gives: the drawn points must be the same, in
-// the same order. Returns each iteration's point count; the rest of the trace from the
-// first line that is not an iteration's is left in `rest`.
-std::vector<int> redraw_with_rand(const std::string& trace, unsigned seed, std::string& rest) {
-    std::vector<int> counts;
-    std::istringstream lines(trace.substr(prompt.size()));
-    std::string line, title, drawn_line;
-    std::getline(lines, line); // the count at start-up
-    std::srand(seed);
-    std::streampos before = lines.tellg();
-    while (std::getline(lines, line) && line.starts_with("nr pontos: ")) {
-        const int n = std::stoi(line.substr(11));
-        std::getline(lines, title); // empty
-        std::getline(lines, title);
-        std::getline(lines, drawn_line);
-        EXPECT_EQ("Pontos escolhidos aleatoriamente:", title);
-        const int k = 2 + std::rand() % (n - 1);
-        std::vector<bool> taken(static_cast<std::size_t>(n) + 2);
-        std::string want;
-        for (int got = 0; got < k;) {
-            const int v = std::rand() % (n + 1) + 1;
-            if (v == n + 1 || taken[static_cast<std::size_t>(v)]) continue;
-            taken[static_cast<std::size_t>(v)] = true;
-            want += std::to_string(v) + " ";
-            ++got;
-        }
-        if (drawn_line != want) {
-            ADD_FAILURE() << "iteration " << counts.size() << " of " << n << " points: drawn "
-                          << drawn_line << ", rand() gives " << want;
-            break;
-        }
-        counts.push_back(n);
-        for (int i = 0; i < 4; ++i) std::getline(lines, line);
-        before = lines.tellg();
+// The points an iteration of n points draws from rand()'s next values, drawn again here.
+std::vector<int> drawn_by_rand(int n) {
+    const int k = 2 + std::rand() % (n - 1);
+    std::vector<bool> taken(static_cast<std::size_t>(n) + 2);
+    std::vector<int> points;
+    while (static_cast<int>(points.size()) < k) {
+        const int v = std::rand() % (n + 1) + 1;
+        if (v == n + 1 || taken[static_cast<std::size_t>(v)]) continue;
+        taken[static_cast<std::size_t>(v)] = true;
+        points.push_back(v);
     }
-    lines.clear();
-    lines.seekg(before);
-    rest.assign(std::istreambuf_iterator<char>(lines), {});
-    return counts;
+    return points;
 }
 
 } // namespace
@@ -152,13 +123,15 @@ TEST(Split, ACountThatChangesRedrawsWhatLiesBeyondIt) {
             if (look == 12) replace_file(path, many);
         });
         ASSERT_EQ(0, r.status);
-        std::string rest;
-        const std::vector<int> counts = redraw_with_rand(r.out, 11, rest);
-        ASSERT_EQ(45'000U, counts.size()) << "segments " << length << " values apart";
-        EXPECT_TRUE(rest.starts_with("Melhor com ")) << rest;
+        // Every iteration draws what rand() gives after srand(11) at its own count.
+        std::srand(11);
+        trace_check c({}, drawn_by_rand);
+        ASSERT_TRUE(check_iterations(r.out, c)) << "segments " << length << " values apart";
+        ASSERT_EQ(45'000U, c.counts.size()) << "segments " << length << " values apart";
+        EXPECT_TRUE(r.out.substr(c.at).starts_with("Melhor com ")) << r.out.substr(c.at);
         // Each count holds from where it was first seen: they never go back.
         std::vector<int> seen;
-        for (int n : counts)
+        for (int n : c.counts)
             if (seen.empty() || seen.back() != n) seen.push_back(n);
         EXPECT_EQ((std::vector<int>{20, 30, 20, 30, 250}), seen) << "segments " << length;
     }
@@ -167,19 +140,26 @@ TEST(Split, ACountThatChangesRedrawsWhatLiesBeyondIt) {
 TEST(Split, ARemovedFileOrAStopEndsTheTraceAfterWholeIterations) {
     scratch_dir dir;
     const std::string path = dir.file("d");
+    const std::string text = distance_text(20, mixed_distance);
+    // The iterations before the end draw what rand() gives after srand(3), and score what
+    // the file gives.
+    const auto expect_ends_with = [&](const program_result& r, const std::string& end) {
+        std::srand(3);
+        trace_check c({{20, distances_of(text)}}, drawn_by_rand);
+        ASSERT_TRUE(check_iterations(r.out, c));
+        EXPECT_GT(c.counts.size(), 0U);
+        EXPECT_LT(c.counts.size(), 1'000'000U);
+        EXPECT_EQ(end, r.out.substr(c.at));
+    };
     for (std::int64_t length : {std::int64_t{0}, std::int64_t{300}}) {
-        write_file(path, distance_text(20, mixed_distance));
+        write_file(path, text);
         program_result r = run_looking(path, 1'000'000, 3, length, [&](int look) {
             if (look == 6) std::remove(path.c_str());
         });
         EXPECT_EQ(1, r.status);
-        std::string rest;
-        std::vector<int> counts = redraw_with_rand(r.out, 3, rest);
-        EXPECT_GT(counts.size(), 0U);
-        EXPECT_LT(counts.size(), 1'000'000U);
-        EXPECT_EQ(no_access, rest);
+        expect_ends_with(r, no_access);
 
-        write_file(path, distance_text(20, mixed_distance));
+        write_file(path, text);
         std::atomic<int> stop{0};
         r = run_looking(
             path, 1'000'000, 3, length,
@@ -188,9 +168,6 @@ TEST(Split, ARemovedFileOrAStopEndsTheTraceAfterWholeIterations) {
             },
             &stop);
         EXPECT_EQ(128 + SIGINT, r.status);
-        counts = redraw_with_rand(r.out, 3, rest);
-        EXPECT_GT(counts.size(), 0U);
-        EXPECT_LT(counts.size(), 1'000'000U);
-        EXPECT_EQ("", rest);
+        expect_ends_with(r, "");
     }
 }
