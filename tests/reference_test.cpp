@@ -169,14 +169,6 @@ TEST(Reference, TracesAreIdenticalAcrossLayouts) {
 
 namespace {
 
-// Counts the calls of the C library's rand(), and removes the file at one of them.
-std::string doomed_file;
-long calls_left = 0;
-int rand_then_remove() {
-    if (--calls_left == 0) std::remove(doomed_file.c_str());
-    return std::rand();
-}
-
 // A stream buffer that takes `room` bytes, as a disk with that much space left does, then
 // fails every write.
 struct full_after : std::streambuf {
@@ -199,27 +191,44 @@ struct full_after : std::streambuf {
 
 TEST(Reference, ErrorsMidRunEndTheTraceWhereTheyHappenWithAnyWorkers) {
     scratch_dir dir;
-    doomed_file = dir.file("data");
+    const std::string doomed_file = dir.file("data");
     const std::string text = distance_text(20, mixed_distance);
     write_file(doomed_file, text);
     const std::string whole = reference_trace(doomed_file, 30'000, 5);
+    // The file removed, or emptied and left so, while iteration j draws: iterations 0 to j,
+    // then the error line. An empty file is waited on for a second of the watcher's clock,
+    // scripted here.
+    const struct {
+        std::function<void()> spoil;
+        std::string error_line;
+        bool waited;
+    } spoils[] = {{[&] { std::remove(doomed_file.c_str()); }, no_access, false},
+                  {[&] { write_file(doomed_file, ""); },
+                   "Erro no ficheiro dos dados: sao precisos pelo menos 2 pontos\n", true}};
     for (int workers : {0, 1, 3}) {
-        // The file removed while iteration j draws: iterations 0 to j, then the error line.
-        write_file(doomed_file, text);
-        std::srand(5);
-        calls_left = 60'000;
-        const program_result r = run_in_process(
-            doomed_file + "\n", 30'000, stream_of(rand_then_remove), looking_always(workers));
-        EXPECT_EQ(1, r.status);
-        const std::string& got = r.out;
-        const std::string error_line = "Erro no acesso ao ficheiro dos dados\n";
-        ASSERT_GT(got.size(), 200'000U) << "the file went away in the middle of the run";
-        const std::string body = got.substr(0, got.size() - error_line.size());
-        EXPECT_EQ(error_line, got.substr(body.size()));
-        expect_same_text(whole.substr(0, body.size()), body,
-                         "file error, workers " + std::to_string(workers));
-        EXPECT_EQ(0U, whole.compare(body.size(), 10, "nr pontos:")) << "whole iterations only";
-        EXPECT_EQ("", r.err);
+        for (const auto& spoiled : spoils) {
+            write_file(doomed_file, text);
+            std::srand(5);
+            run_settings watched = looking_always(workers);
+            std::int64_t now = 0;
+            watched.watch.now = [&] { return now; };
+            watched.watch.pause = [&](std::int64_t ns) { now += ns; };
+            const random_source spoiling = rand_source([&](std::size_t call) {
+                if (call == 59'999) spoiled.spoil();
+            });
+            const program_result r =
+                run_in_process(doomed_file + "\n", 30'000, stream_of(spoiling), watched);
+            const std::string& error_line = spoiled.error_line;
+            EXPECT_EQ(1, r.status);
+            ASSERT_GT(r.out.size(), 200'000U) << "the file was spoiled in the middle of the run";
+            const std::string body = r.out.substr(0, r.out.size() - error_line.size());
+            EXPECT_EQ(error_line, r.out.substr(body.size()));
+            expect_same_text(whole.substr(0, body.size()), body,
+                             "workers " + std::to_string(workers) + ", " + error_line);
+            EXPECT_EQ(0U, whole.compare(body.size(), 10, "nr pontos:")) << "whole iterations only";
+            EXPECT_EQ(spoiled.waited, now >= 1'000'000'000) << error_line;
+            EXPECT_EQ("", r.err);
+        }
 
         // Output that fails after 300 kB: what was taken is the trace's start, and the
         // failure is reported.
