@@ -203,9 +203,12 @@ void record(trace_figures& f, std::int32_t n, std::size_t k, std::string_view so
             s.highest = score;
             s.highest_at = f.iterations;
         } else {
-            if (score < s.lowest || (score == 0 && s.lowest == 0 && std::signbit(score)))
+            // "0.000000" is above "-0.000000", though equal.
+            if (score < s.lowest ||
+                (score == 0 && s.lowest == 0 && std::signbit(score) && !std::signbit(s.lowest)))
                 s.lowest = score;
-            if (score > s.highest || (score == 0 && s.highest == 0 && !std::signbit(score))) {
+            if (score > s.highest ||
+                (score == 0 && s.highest == 0 && !std::signbit(score) && std::signbit(s.highest))) {
                 s.highest = score;
                 s.highest_at = f.iterations;
             }
