@@ -145,9 +145,106 @@ four.txt --runs
 CASES
 "$root/tools/sweep" --help >"$work/help.out" 2>"$work/help.err" || fail "--help's status"
 grep -q '^Usage: subset_sweep' "$work/help.out" && [ ! -s "$work/help.err" ] || fail "--help's usage"
+# Without zstd, --keep-traces is refused before any run, with what to install.
+mkdir "$work/no-zstd"
+for tool in bash sed date; do ln -s "$(command -v "$tool")" "$work/no-zstd/"; done
+status=0
+(cd "$work" && PATH=$work/no-zstd "$root/tools/sweep" --keep-traces unkept four.txt) \
+    >"$work/bad.out" 2>"$work/bad.err" || status=$?
+[ "$status" = 2 ] && [ ! -s "$work/bad.out" ] && [ ! -e "$work/unkept" ] &&
+    grep -q '^subset_sweep: --keep-traces needs zstd (apt-get install zstd)$' "$work/bad.err" ||
+    fail "--keep-traces without zstd: status $status, $(cat "$work/bad.out" "$work/bad.err")"
 # Options after the files are options still.
 (cd "$work" && "$root/tools/sweep" four.txt --runs 2 --first-seed 3) >"$work/after.csv" ||
     fail "options after the files"
 [ "$(cut -d, -f3,4 "$work/after.csv" | tail -n +2 | tr '\n' ' ')" = "1,3 2,4 " ] ||
     fail "options after the files: $(cat "$work/after.csv")"
+
+# Hosts that cannot be logged into. A stand-in for ssh runs a host's commands here, in a
+# session of their own as a remote command is; "flaky" lets parallel's probes through
+# and then fails each job (whose command parallel sends in hexadecimal) as a dropped
+# login would. A host that is down from the start is
+# left out and its share runs elsewhere; a run that no machine could start, or whose
+# login failed, still has its row, saying why.
+cat >"$work/ssh" <<'SSH'
+#!/usr/bin/env bash
+while [ $# -gt 0 ]; do
+    case "$1" in -l | -p | -o | -S | -i) shift 2 ;; -*) shift ;; *) break ;; esac
+done
+host=$1
+shift
+[ "${1:-}" != -- ] || shift
+case "$host" in
+*.invalid) echo "ssh: Could not resolve hostname $host" >&2 && exit 255 ;;
+flaky) case "$*" in *"$(printf sweep-job | od -An -tx1 | tr -d ' \n')"*) exit 255 ;; esac ;;
+esac
+setsid bash -c "$*" &
+wait $!
+SSH
+chmod +x "$work/ssh"
+export PARALLEL_SSH=$work/ssh
+sweep_hosts() { # CSV, hosts...
+    local csv=$1
+    shift
+    printf '%s\n' "$@" >"$work/hosts"
+    status=0
+    "$root/tools/sweep" --runs 2 --first-seed 50 --hosts "$work/hosts" "$work/four.txt" \
+        >"$csv" 2>"$work/hosts.err" || status=$?
+}
+sweep_hosts "$work/up.csv" : down.invalid
+[ "$status" = 0 ] || fail "a sweep with one host down: status $status"
+sweep_hosts "$work/down.csv" down.invalid
+[ "$status" = 1 ] || fail "a sweep with every host down: status $status"
+sweep_hosts "$work/flaky.csv" flaky
+[ "$status" = 1 ] || fail "a sweep whose logins fail: status $status"
+/usr/bin/python3 - "$work" <<'PY' || fail "the rows of hosts that cannot be logged into"
+import csv, sys
+def rows(name):
+    return list(csv.DictReader(open(sys.argv[1] + "/" + name, newline="")))
+up, down, flaky = rows("up.csv"), rows("down.csv"), rows("flaky.csv")
+assert [r["status"] for r in up] == ["0", "0"], up
+for table, why in ((down, "not run: no machine of " + sys.argv[1] + "/hosts could be logged into"),
+                   (flaky, "not run: ssh to flaky failed (status 255)")):
+    assert [(r["file"], r["run"], r["seed"], r["status"]) for r in table] == [
+        (sys.argv[1] + "/four.txt", "1", "50", why), (sys.argv[1] + "/four.txt", "2", "51", why)], table
+    assert all(r["points"] == r["best_score"] == r["best_points"] == "" for r in table), table
+PY
+
+# A signal to the sweep ends it at once, by that signal: no job goes on, on this machine
+# or on a host, no cut run leaves a kept trace, and the CSV holds the finished runs'
+# rows, whole. The signal is sent once the long run's trace is being kept.
+"$bin/make_distances" 1000 3 0 100 >"$work/long.txt"
+mkdir "$work/signal-bin"
+ln -s "$bin/subset_search" "$bin/trace_summary" "$work/signal-bin/"
+left() {
+    ps -eo stat=,args= >"$work/processes"
+    awk -v path="$work/signal-bin/" '$1 !~ /^Z/ && index($0, path)' "$work/processes"
+}
+signal_sweep() { # signal, host
+    local kept=$work/kept-$1
+    printf '%s\n' "$2" >"$work/hosts"
+    SUBSET_BIN_DIR=$work/signal-bin "$root/tools/sweep" --jobs 1 --first-seed 60 --hosts "$work/hosts" \
+        --keep-traces "$kept" "$work/four.txt" "$work/long.txt" >"$work/signal.csv" 2>"$work/signal.err" &
+    local sweep=$!
+    until [ -e "$kept/long.txt.run1.seed61.trace.zst" ]; do
+        kill -0 "$sweep" 2>/dev/null || fail "the sweep ended before its long run: $(cat "$work/signal.err")"
+        sleep 0.05
+    done
+    kill -s "$1" "$sweep"
+    status=0
+    { wait "$sweep"; } 2>/dev/null || status=$?
+    [ "$status" = "$3" ] || fail "the sweep's status after SIG$1: $status"
+    grep -q "^subset_sweep: stopped by SIG$1 after 1 of 2 runs$" "$work/signal.err" ||
+        fail "after SIG$1: $(cat "$work/signal.err")"
+    [ "$(sed -n 2p "$work/signal.csv" | cut -d, -f1-4)" = "\"$work/four.txt\",4,1,60" ] &&
+        [ "$(wc -l <"$work/signal.csv")" = 2 ] || fail "the CSV after SIG$1: $(cat "$work/signal.csv")"
+    [ ! -e "$kept/long.txt.run1.seed61.trace.zst" ] || fail "a cut run's trace kept after SIG$1"
+}
+signal_sweep TERM : 143
+[ -z "$(left)" ] || fail "left running after SIGTERM: $(left)"
+# A host's job ends when its connection does, which it notices within a second.
+signal_sweep HUP otherhost 129
+for _ in $(seq 300); do [ -n "$(left)" ] || break; sleep 0.1; done
+[ -z "$(left)" ] || fail "left running on a host after SIGHUP: $(left)"
+unset PARALLEL_SSH
 echo "sweep: 1 passed, 0 failed"
