@@ -16,9 +16,13 @@ fail() {
 cp "$root/data/four.txt" "$work/four.txt"
 "$bin/make_distances" 5 11 -3 7 >"$work/five.txt"
 
-# Two files, three runs each, two at a time: six rows in the order given, seeds S..S+5.
+# Two files, three runs each, two at a time: six rows in the order given, seeds S..S+5;
+# nothing on standard error, which is no terminal; no state left once every run has its
+# row.
 "$root/tools/sweep" --runs 3 --jobs 2 --first-seed 1700000000 --summary-dir "$work/sums" \
-    "$work/four.txt" "$work/five.txt" >"$work/results.csv" || fail "the sweep failed"
+    "$work/four.txt" "$work/five.txt" >"$work/results.csv" 2>"$work/results.err" || fail "the sweep failed"
+[ ! -s "$work/results.err" ] || fail "the sweep wrote on standard error: $(cat "$work/results.err")"
+[ ! -e "$work/results.csv.state" ] || fail "a finished sweep left its state"
 /usr/bin/python3 - "$work/results.csv" "$work" <<'PY' || fail "the rows"
 import csv, sys
 rows = list(csv.DictReader(open(sys.argv[1], newline="")))
@@ -147,7 +151,9 @@ CASES
 grep -q '^Usage: subset_sweep' "$work/help.out" && [ ! -s "$work/help.err" ] || fail "--help's usage"
 # Without zstd, --keep-traces is refused before any run, with what to install.
 mkdir "$work/no-zstd"
-for tool in bash sed date; do ln -s "$(command -v "$tool")" "$work/no-zstd/"; done
+for tool in /usr/bin/*; do
+    case "$tool" in */zstd*) ;; *) ln -s "$tool" "$work/no-zstd/" ;; esac
+done
 status=0
 (cd "$work" && PATH=$work/no-zstd "$root/tools/sweep" --keep-traces unkept four.txt) \
     >"$work/bad.out" 2>"$work/bad.err" || status=$?
@@ -224,7 +230,7 @@ signal_sweep() { # signal, host
     local kept=$work/kept-$1
     printf '%s\n' "$2" >"$work/hosts"
     SUBSET_BIN_DIR=$work/signal-bin "$root/tools/sweep" --jobs 1 --first-seed 60 --hosts "$work/hosts" \
-        --keep-traces "$kept" "$work/four.txt" "$work/long.txt" >"$work/signal.csv" 2>"$work/signal.err" &
+        --keep-traces "$kept" "$work/four.txt" "$work/long.txt" >"$work/signal-$1.csv" 2>"$work/signal.err" &
     local sweep=$!
     until [ -e "$kept/long.txt.run1.seed61.trace.zst" ]; do
         kill -0 "$sweep" 2>/dev/null || fail "the sweep ended before its long run: $(cat "$work/signal.err")"
@@ -234,10 +240,10 @@ signal_sweep() { # signal, host
     status=0
     { wait "$sweep"; } 2>/dev/null || status=$?
     [ "$status" = "$3" ] || fail "the sweep's status after SIG$1: $status"
-    grep -q "^subset_sweep: stopped by SIG$1 after 1 of 2 runs$" "$work/signal.err" ||
+    grep -q "^subset_sweep: stopped by SIG$1 after 1 of 2 runs; the same command again runs the rest (rows kept in $work/signal-$1.csv.state)$" "$work/signal.err" ||
         fail "after SIG$1: $(cat "$work/signal.err")"
-    [ "$(sed -n 2p "$work/signal.csv" | cut -d, -f1-4)" = "\"$work/four.txt\",4,1,60" ] &&
-        [ "$(wc -l <"$work/signal.csv")" = 2 ] || fail "the CSV after SIG$1: $(cat "$work/signal.csv")"
+    [ "$(sed -n 2p "$work/signal-$1.csv" | cut -d, -f1-4)" = "\"$work/four.txt\",4,1,60" ] &&
+        [ "$(wc -l <"$work/signal-$1.csv")" = 2 ] || fail "the CSV after SIG$1: $(cat "$work/signal-$1.csv")"
     [ ! -e "$kept/long.txt.run1.seed61.trace.zst" ] || fail "a cut run's trace kept after SIG$1"
 }
 signal_sweep TERM : 143
@@ -247,4 +253,59 @@ signal_sweep HUP otherhost 129
 for _ in $(seq 300); do [ -n "$(left)" ] || break; sleep 0.1; done
 [ -z "$(left)" ] || fail "left running on a host after SIGHUP: $(left)"
 unset PARALLEL_SSH
+
+# Resuming. A sweep is stopped by Ctrl-C once its first two runs have their rows, the
+# third run being held by a stand-in for the program that never ends; run again with
+# the same command (and the real program), it runs only the two runs left, and its CSV
+# is an uninterrupted sweep's at the same seeds, but for the time taken. A sweep with
+# other runs, seeds or kept folders is refused that state.
+mkdir "$work/held-bin"
+ln -s "$bin/trace_summary" "$work/held-bin/"
+cat >"$work/held-bin/subset_search" <<HELD
+#!/usr/bin/env bash
+IFS= read -r name
+case "\$name" in *five.txt) exec tail -f /dev/null ;; esac
+printf '%s\n' "\$name" | exec "$bin/subset_search"
+HELD
+chmod +x "$work/held-bin/subset_search"
+resumed=(--runs 2 --jobs 1 --first-seed 70 --summary-dir "$work/resumed-sums" --state "$work/state"
+    "$work/four.txt" "$work/five.txt")
+SUBSET_BIN_DIR=$work/held-bin /usr/bin/python3 -c '
+import os, signal, sys
+signal.signal(signal.SIGINT, signal.SIG_DFL)
+os.execv(sys.argv[1], sys.argv[1:])' "$root/tools/sweep" "${resumed[@]}" >"$work/stopped.csv" 2>"$work/stopped.err" &
+sweep=$!
+until [ "$(grep -c . "$work/state/rows" 2>/dev/null)" = 2 ]; do
+    kill -0 "$sweep" 2>/dev/null || fail "the sweep to resume ended: $(cat "$work/stopped.err")"
+    sleep 0.05
+done
+kill -INT "$sweep"
+status=0
+{ wait "$sweep"; } 2>/dev/null || status=$?
+[ "$status" = 130 ] || fail "the sweep's status after SIGINT: $status"
+[ -z "$(ps -eo stat=,args= | awk -v path="$work/held-bin/" '$1 !~ /^Z/ && index($0, path) && !/awk/')" ] ||
+    fail "left running after SIGINT"
+"$root/tools/sweep" "${resumed[@]}" --jobs 2 >"$work/resumed.csv" || fail "the resumed sweep"
+[ "$(tail -n +2 "$work/state/joblog" | cut -f 9 | sed 's/.* \([0-9]*\) [^ ]* [^ ]*$/\1/' | tr '\n' ' ')" = "72 73 " ] ||
+    fail "the resumed sweep's jobs: $(cat "$work/state/joblog")"
+"$root/tools/sweep" "${resumed[@]/#$work\/state/$work/whole-state}" --jobs 2 >"$work/whole.csv" ||
+    fail "the uninterrupted sweep"
+for csv in resumed whole; do cut -d, -f1-8,10- "$work/$csv.csv" >"$work/$csv.cut"; done
+cmp "$work/resumed.cut" "$work/whole.cut" || fail "the resumed CSV: $(cat "$work/resumed.csv")"
+for other in "--runs 3" "--first-seed 71" "--summary-dir $work/other-sums"; do
+    status=0
+    # shellcheck disable=SC2086 # each option and its value as two words
+    "$root/tools/sweep" "${resumed[@]}" $other >"$work/other.csv" 2>"$work/other.err" || status=$?
+    [ "$status" = 2 ] && [ ! -s "$work/other.csv" ] &&
+        grep -q "^subset_sweep: $work/state holds another sweep" "$work/other.err" ||
+        fail "another sweep on the state ($other): status $status, $(cat "$work/other.err")"
+done
+
+# Progress: on standard error when it is a terminal (here a pseudo-terminal), with the
+# runs left; the CSV is the same.
+script -qec "'$root/tools/sweep' --first-seed 80 '$work/four.txt' >'$work/progress.csv'" /dev/null \
+    >"$work/progress.tty" </dev/null || fail "the sweep on a terminal"
+grep -q 'Left: ' "$work/progress.tty" && ! grep -q 'cannot open' "$work/progress.tty" ||
+    fail "the progress on a terminal: $(cat "$work/progress.tty")"
+[ "$(wc -l <"$work/progress.csv")" = 2 ] || fail "the CSV with progress: $(cat "$work/progress.csv")"
 echo "sweep: 1 passed, 0 failed"
