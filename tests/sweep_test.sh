@@ -6,6 +6,8 @@ set -euo pipefail
 bin=$(cd "$1" && pwd)
 root=$(cd "$(dirname "$0")/.." && pwd)
 export SUBSET_BIN_DIR=$bin
+# No Slurm allocation: --slurm is refused here.
+unset SLURM_JOB_ID
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() {
@@ -144,6 +146,9 @@ four.txt --runs
 --first-seed x four.txt
 --hosts /nonexistent four.txt
 --bogus four.txt
+--slurm four.txt
+--slurm --hosts /etc/hostname four.txt
+--state "" four.txt
 "a	tab.txt"
 
 CASES
@@ -286,7 +291,7 @@ status=0
 [ -z "$(ps -eo stat=,args= | awk -v path="$work/held-bin/" '$1 !~ /^Z/ && index($0, path) && !/awk/')" ] ||
     fail "left running after SIGINT"
 "$root/tools/sweep" "${resumed[@]}" --jobs 2 >"$work/resumed.csv" || fail "the resumed sweep"
-[ "$(tail -n +2 "$work/state/joblog" | cut -f 9 | sed 's/.* \([0-9]*\) [^ ]* [^ ]*$/\1/' | tr '\n' ' ')" = "72 73 " ] ||
+[ "$(tail -n +2 "$work/state/joblog" | cut -f 9 | sed 's/.* \([0-9]*\) [^ ]* [^ ]*$/\1/' | sort | tr '\n' ' ')" = "72 73 " ] ||
     fail "the resumed sweep's jobs: $(cat "$work/state/joblog")"
 "$root/tools/sweep" "${resumed[@]/#$work\/state/$work/whole-state}" --jobs 2 >"$work/whole.csv" ||
     fail "the uninterrupted sweep"
