@@ -250,13 +250,16 @@ signal_sweep() { # signal, host
     [ "$(sed -n 2p "$work/signal-$1.csv" | cut -d, -f1-4)" = "\"$work/four.txt\",4,1,60" ] &&
         [ "$(wc -l <"$work/signal-$1.csv")" = 2 ] || fail "the CSV after SIG$1: $(cat "$work/signal-$1.csv")"
     [ ! -e "$kept/long.txt.run1.seed61.trace.zst" ] || fail "a cut run's trace kept after SIG$1"
+    cp "$work/signal-$1.csv" "$work/signal-at-exit.csv"
 }
 signal_sweep TERM : 143
 [ -z "$(left)" ] || fail "left running after SIGTERM: $(left)"
+cmp -s "$work/signal-TERM.csv" "$work/signal-at-exit.csv" || fail "the CSV changed after SIGTERM"
 # A host's job ends when its connection does, which it notices within a second.
 signal_sweep HUP otherhost 129
 for _ in $(seq 300); do [ -n "$(left)" ] || break; sleep 0.1; done
 [ -z "$(left)" ] || fail "left running on a host after SIGHUP: $(left)"
+cmp -s "$work/signal-HUP.csv" "$work/signal-at-exit.csv" || fail "the CSV changed after SIGHUP"
 unset PARALLEL_SSH
 
 # Resuming. A sweep is stopped by Ctrl-C once its first two runs have their rows, the
