@@ -300,6 +300,13 @@ status=0
     fail "the uninterrupted sweep"
 for csv in resumed whole; do cut -d, -f1-8,10- "$work/$csv.csv" >"$work/$csv.cut"; done
 cmp "$work/resumed.cut" "$work/whole.cut" || fail "the resumed CSV: $(cat "$work/resumed.csv")"
+# Nor may two sweeps share a state at once.
+status=0
+flock "$work/state/lock" "$root/tools/sweep" "${resumed[@]}" >"$work/other.csv" 2>"$work/other.err" ||
+    status=$?
+[ "$status" = 2 ] && [ ! -s "$work/other.csv" ] &&
+    [ "$(cat "$work/other.err")" = "subset_sweep: another sweep is running on $work/state" ] ||
+    fail "two sweeps on one state: status $status, $(cat "$work/other.err")"
 for other in "--runs 3" "--first-seed 71" "--summary-dir $work/other-sums"; do
     status=0
     # shellcheck disable=SC2086 # each option and its value as two words
