@@ -153,7 +153,8 @@ four.txt --runs
 
 CASES
 "$root/tools/sweep" --help >"$work/help.out" 2>"$work/help.err" || fail "--help's status"
-grep -q '^Usage: subset_sweep' "$work/help.out" && [ ! -s "$work/help.err" ] || fail "--help's usage"
+grep -q '^Usage: subset_sweep' "$work/help.out" && [ ! -s "$work/help.err" ] &&
+    tail -n 1 "$work/help.out" | grep -q '128+N when stopped by signal N\.$' || fail "--help's usage"
 # Without zstd, --keep-traces is refused before any run, with what to install.
 mkdir "$work/no-zstd"
 for tool in /usr/bin/*; do
