@@ -331,3 +331,84 @@ TEST(Search, EveryMaskedSweepAddsAsTheChainsDo) {
         }
     }
 }
+
+TEST(Search, SweepRowsOfEveryWidthKeepTheChainsSumsWithSpecialValues) {
+    // Each table's sweep called on its own, with every lane it has: point a is held by a
+    // chosen number of each 64-lane word's subsets (0, 1, a vector's worth and one
+    // either side, up to all 64), so that rows meet every count of packed vectors, with
+    // the words packed together and apart. The distances hold ±0 throughout and, in the
+    // second file, a few infinities and NaNs of both signs, which must reach only the
+    // subsets that hold both of their points.
+    const int counts[] = {0, 1, 2, 15, 16, 17, 32, 33, 47, 48, 63, 64};
+    constexpr int n = 12 * 12 + 6;
+    std::mt19937 gen(27);
+    std::vector<std::string> values;
+    for (int i = 1; i < n; ++i)
+        for (int j = i + 1; j <= n; ++j) {
+            char text[32];
+            std::snprintf(text, sizeof text, "%.6g",
+                          std::uniform_real_distribution<double>(-50, 50)(gen) *
+                              std::pow(10.0, static_cast<int>(gen() % 5) - 2));
+            values.emplace_back(gen() % 16 == 0 ? (gen() % 2 == 0 ? "-0" : "0") : text);
+        }
+    for (const bool specials : {false, true}) {
+        if (specials) {
+            const char* odd[] = {"inf", "-inf", "nan", "-nan", "inf", "-nan"};
+            for (int k = 0; k < 6; ++k) values[file_position(3 + 20 * k, 50 + 15 * k, n)] = odd[k];
+        }
+        std::string text;
+        std::size_t at = 0;
+        for (int i = 1; i < n; ++i)
+            for (int j = i + 1; j <= n; ++j)
+                text += std::to_string(i) + " " + std::to_string(j) + " " + values[at++] + "\n";
+        const parsed file = parse_distances(text);
+        ASSERT_NE(nullptr, file.v);
+        for (const kernel_table* table : runnable_kernels()) {
+            if (table->sweep == nullptr) continue;
+            const int lanes = table->sweep_lanes;
+            std::vector<std::vector<std::int32_t>> subsets(static_cast<std::size_t>(lanes));
+            for (int a = 1; a <= n; ++a)
+                for (int word = 0; word * 64 < lanes; ++word) {
+                    const int width = std::min(64, lanes - 64 * word);
+                    std::vector<int> lane(static_cast<std::size_t>(width));
+                    std::iota(lane.begin(), lane.end(), 64 * word);
+                    std::shuffle(lane.begin(), lane.end(), gen);
+                    const int held = std::min(width, counts[(word == 0 ? a : a / 12) % 12]);
+                    for (int l = 0; l < held; ++l)
+                        subsets[static_cast<std::size_t>(lane[static_cast<std::size_t>(l)])]
+                            .push_back(a);
+                }
+            std::vector<subset_ref> refs;
+            for (auto& s : subsets) {
+                if (s.size() < 2) s = {1, n};
+                refs.push_back({s.data(), static_cast<std::int32_t>(s.size())});
+            }
+            std::vector<float> scores(refs.size());
+            const aligned_bytes room =
+                aligned_buffer(table->sweep_point_bytes * (static_cast<std::size_t>(n) + 1));
+            table->sweep(refs.data(), lanes, *file.v, scores.data(), room.get());
+            for (std::size_t s = 0; s < subsets.size(); ++s) {
+                const auto& points = subsets[s];
+                float sum = 0;
+                bool nans_met = false;
+                for (std::size_t i = 0; i < points.size(); ++i)
+                    for (std::size_t j = i + 1; j < points.size(); ++j) {
+                        const float d = std::strtof(
+                            values[file_position(points[i], points[j], n)].c_str(), nullptr);
+                        nans_met = nans_met || (std::isnan(d) && std::isnan(sum));
+                        sum = d + sum;
+                    }
+                const float want = sum / static_cast<float>(points.size());
+                if (nans_met) { // which of two NaNs survives is the machine's choice
+                    EXPECT_TRUE(std::isnan(scores[s])) << s;
+                } else {
+                    ASSERT_EQ(std::bit_cast<std::uint32_t>(want),
+                              std::bit_cast<std::uint32_t>(scores[s]))
+                        << table->name << ", lane " << s << " of " << points.size()
+                        << " points: " << want << " against " << scores[s]
+                        << (specials ? ", with infinities and NaNs" : "");
+                }
+            }
+        }
+    }
+}

@@ -16,8 +16,6 @@ namespace subset {
 
 namespace {
 
-__extension__ using u128 = unsigned __int128;
-
 // ---- the block's points ----
 
 // Sixteen at a time. A value v (below 2^31) times 1/d in doubles is within 2^-21 of v/d,
@@ -96,18 +94,23 @@ __attribute__((target("avx512f,popcnt"))) void sort_small(const std::int32_t* dr
 // a only the subsets that hold a add anything, so their sums are packed together for the
 // row (compressed out of the lanes at its start, expanded back at its end: in registers,
 // then stored or loaded whole, since AMD's Zen 4 takes a hundred cycles or more for a
-// compression straight to memory), and each
-// pair's lanes are the bits of b's words at a's set bits (pext). A sum still takes its
-// own pairs in file order, and its bits move unchanged. An addition waits four cycles for
-// the one before it in its own vector; packing halves the vectors a row needs, so up to
-// 128 subsets cost what 64 did unpacked.
+// compression straight to memory), and each pair's lanes are the bits of b's words at
+// a's set bits (pext). A sum still takes its own pairs in file order, and its bits move
+// unchanged. An addition waits four cycles for the one before it in its own vector;
+// packing halves the vectors a row needs, so up to 128 subsets cost what 64 did unpacked.
+//
+// A row that more than 64 packed lanes hold packs each word's subsets apart, the second
+// word's from the vector after the first word's last: one vector more at most, but each
+// vector's lanes are then sixteen bits of one pext, where packing both words together
+// takes a 128-bit shift by a count known only at run time at every step. On Zen 4 that
+// made the rows of the largest subsets about a tenth slower.
 
 constexpr int sweep_lanes = 128;
 
 // Lanes of a vector.
 constexpr std::ptrdiff_t lane_count = 16;
 
-// The steps of one row, a's pairs (a, b) in file order, with `vectors` packed sums (1 to 8)
+// The steps of one row, a's pairs (a, b) in file order, with `vectors` packed sums (1 to 4)
 // in `packed`: for each b, the packed lanes that hold b add d(a, b). `cnt_low` is the
 // number of a's lanes among the first 64.
 template <int vectors>
@@ -115,37 +118,64 @@ __attribute__((target("avx512f,bmi2"))) void
 row_steps(const float* row, const std::uint64_t* in_b, std::int32_t steps, std::uint64_t low_a,
           std::uint64_t high_a, int cnt_low, float* packed) {
     __m512 sum[vectors];
-#pragma GCC unroll 8
+#pragma GCC unroll 4
     for (int v = 0; v < vectors; ++v) sum[v] = _mm512_loadu_ps(packed + lane_count * v);
     for (std::ptrdiff_t j = 0; j < steps; ++j) {
         const std::uint64_t low = _pext_u64(in_b[2 * j], low_a);
         const std::uint64_t high = _pext_u64(in_b[2 * j + 1], high_a);
         const __m512 d = _mm512_set1_ps(row[j]);
-        if constexpr (vectors <= 4) {
-            // At most 64 lanes: when the first word holds all 64, the second holds none.
-            const std::uint64_t lanes = low | (high << (cnt_low & 63));
-#pragma GCC unroll 8
-            for (int v = 0; v < vectors; ++v)
-                sum[v] = _mm512_mask_add_ps(sum[v], static_cast<__mmask16>(lanes >> (16 * v)),
-                                            sum[v], d);
-        } else {
-            const u128 lanes = low | (static_cast<u128>(high) << cnt_low);
-#pragma GCC unroll 8
-            for (int v = 0; v < vectors; ++v)
-                sum[v] = _mm512_mask_add_ps(sum[v], static_cast<__mmask16>(lanes >> (16 * v)),
-                                            sum[v], d);
-        }
+        // At most 64 lanes: when the first word holds all 64, the second holds none.
+        const std::uint64_t lanes = low | (high << (cnt_low & 63));
+#pragma GCC unroll 4
+        for (int v = 0; v < vectors; ++v)
+            sum[v] =
+                _mm512_mask_add_ps(sum[v], static_cast<__mmask16>(lanes >> (16 * v)), sum[v], d);
     }
-#pragma GCC unroll 8
+#pragma GCC unroll 4
     for (int v = 0; v < vectors; ++v) _mm512_storeu_ps(packed + lane_count * v, sum[v]);
 }
 
 using row_function = void (*)(const float*, const std::uint64_t*, std::int32_t, std::uint64_t,
                               std::uint64_t, int, float*);
 
-// The row's steps for 1 to 8 packed vectors, by vector count less one.
-constexpr row_function rows[8] = {row_steps<1>, row_steps<2>, row_steps<3>, row_steps<4>,
-                                  row_steps<5>, row_steps<6>, row_steps<7>, row_steps<8>};
+// The row's steps for 1 to 4 packed vectors, by vector count less one.
+constexpr row_function rows[4] = {row_steps<1>, row_steps<2>, row_steps<3>, row_steps<4>};
+
+// The steps of a row with `low_vectors` packed vectors (1 to 4) from the first word's
+// subsets and then `high_vectors` (1 to 4) from the second's, at `packed`.
+template <int low_vectors, int high_vectors>
+__attribute__((target("avx512f,bmi2"))) void
+split_steps(const float* row, const std::uint64_t* in_b, std::int32_t steps, std::uint64_t low_a,
+            std::uint64_t high_a, float* packed) {
+    constexpr int vectors = low_vectors + high_vectors;
+    __m512 sum[vectors];
+#pragma GCC unroll 8
+    for (int v = 0; v < vectors; ++v) sum[v] = _mm512_loadu_ps(packed + lane_count * v);
+    for (std::ptrdiff_t j = 0; j < steps; ++j) {
+        const std::uint64_t low = _pext_u64(in_b[2 * j], low_a);
+        const std::uint64_t high = _pext_u64(in_b[2 * j + 1], high_a);
+        const __m512 d = _mm512_set1_ps(row[j]);
+#pragma GCC unroll 8
+        for (int v = 0; v < vectors; ++v) {
+            const std::uint64_t word = v < low_vectors ? low : high;
+            const int at = v < low_vectors ? v : v - low_vectors;
+            sum[v] =
+                _mm512_mask_add_ps(sum[v], static_cast<__mmask16>(word >> (16 * at)), sum[v], d);
+        }
+    }
+#pragma GCC unroll 8
+    for (int v = 0; v < vectors; ++v) _mm512_storeu_ps(packed + lane_count * v, sum[v]);
+}
+
+using split_function = void (*)(const float*, const std::uint64_t*, std::int32_t, std::uint64_t,
+                                std::uint64_t, float*);
+
+// The split row's steps, by each word's vector count less one.
+constexpr split_function split_rows[4][4] = {
+    {split_steps<1, 1>, split_steps<1, 2>, split_steps<1, 3>, split_steps<1, 4>},
+    {split_steps<2, 1>, split_steps<2, 2>, split_steps<2, 3>, split_steps<2, 4>},
+    {split_steps<3, 1>, split_steps<3, 2>, split_steps<3, 3>, split_steps<3, 4>},
+    {split_steps<4, 1>, split_steps<4, 2>, split_steps<4, 3>, split_steps<4, 4>}};
 
 // The lanes of vector v (16 of them) that `low` and `high` hold.
 __mmask16 lanes_of(int v, std::uint64_t low, std::uint64_t high) {
@@ -168,7 +198,8 @@ sweep(const subset_ref* subsets, int count, const version& items, float* scores,
 
     alignas(64) float sums[sweep_lanes] = {}; // each subset's sum, in its own lane
     // The sums of the row's subsets, packed; a vector's room more, since each vector's
-    // packed lanes are stored as a whole vector.
+    // packed lanes are stored as a whole vector (a split row's second word starts at
+    // lane 64 at most, and holds 64 lanes at most).
     alignas(64) float packed[sweep_lanes + lane_count] = {};
     const float* row = items.dist.get(); // the row of point a: pairs (a, a+1) .. (a, n)
     for (std::int32_t a = 1; a < n; row += n - a + 1, ++a) {
@@ -177,17 +208,26 @@ sweep(const subset_ref* subsets, int count, const version& items, float* scores,
         if ((low_a | high_a) == 0) continue; // no subset holds a: no pair of its row counts
         const int cnt_low = __builtin_popcountll(low_a);
         const int cnt = cnt_low + __builtin_popcountll(high_a);
+        // Past 64 packed lanes, the second word's subsets start a vector of their own.
+        const bool split = cnt > 64;
+        const int high_at = split ? 16 * ((cnt_low + 15) / 16) : cnt_low;
         int at = 0;
         for (int v = 0; v < sweep_lanes / 16; ++v) {
+            if (v == 4) at = high_at;
             const __mmask16 in = lanes_of(v, low_a, high_a);
             _mm512_storeu_ps(packed + at,
                              _mm512_maskz_compress_ps(in, _mm512_load_ps(sums + lane_count * v)));
             at += __builtin_popcount(in);
         }
-        rows[(cnt + 15) / 16 - 1](row, lanes + 2 * (static_cast<std::size_t>(a) + 1), n - a, low_a,
-                                  high_a, cnt_low, packed);
+        const std::uint64_t* in_b = lanes + 2 * (static_cast<std::size_t>(a) + 1);
+        if (split) // both words hold over 0 lanes, as neither holds over 64
+            split_rows[(cnt_low + 15) / 16 - 1][(cnt - cnt_low + 15) / 16 - 1](
+                row, in_b, n - a, low_a, high_a, packed);
+        else
+            rows[(cnt + 15) / 16 - 1](row, in_b, n - a, low_a, high_a, cnt_low, packed);
         at = 0;
         for (int v = 0; v < sweep_lanes / 16; ++v) {
+            if (v == 4) at = high_at;
             const __mmask16 in = lanes_of(v, low_a, high_a);
             const __m512 back = _mm512_mask_expand_ps(_mm512_load_ps(sums + lane_count * v), in,
                                                       _mm512_loadu_ps(packed + at));
