@@ -110,6 +110,35 @@ constexpr int sweep_lanes = 128;
 // Lanes of a vector.
 constexpr std::ptrdiff_t lane_count = 16;
 
+// A packed step's lanes, 64 of them, as the masks of its vectors: vector `at` takes bits
+// 16 at to 16 at + 15. Testing each lane's bit of the word, broadcast, makes the mask in
+// the vector unit. On Zen 4, moving sixteen bits from a general register to a mask
+// register was what the steps waited on: testing took a step of four vectors about a
+// fifth less time, and the whole sweep about a tenth.
+struct step_lanes {
+    __m512i low;  // the word's low 32 bits in every lane
+    __m512i high; // its high 32 bits
+};
+
+__attribute__((target("avx512f"))) inline step_lanes lanes_in_vectors(std::uint64_t word) {
+    return {_mm512_set1_epi32(static_cast<int>(word)),
+            _mm512_set1_epi32(static_cast<int>(word >> 32))};
+}
+
+// Lane l's bit among each 32 bits: l for vectors that take the low sixteen, 16 + l else.
+__attribute__((target("avx512f"))) inline __m512i lane_bits(int at) {
+    const __m512i bit =
+        _mm512_sllv_epi32(_mm512_set1_epi32(1),
+                          _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15));
+    return at % 2 == 0 ? bit : _mm512_slli_epi32(bit, 16);
+}
+
+// The mask of vector `at` (0 to 3) of the step's lanes `l`; `bits` is lane_bits(at).
+__attribute__((target("avx512f"))) inline __mmask16 vector_mask(const step_lanes& l, int at,
+                                                                __m512i bits) {
+    return _mm512_test_epi32_mask(at < 2 ? l.low : l.high, bits);
+}
+
 // The steps of one row, a's pairs (a, b) in file order, with `vectors` packed sums (1 to 4)
 // in `packed`: for each b, the packed lanes that hold b add d(a, b). `cnt_low` is the
 // number of a's lanes among the first 64.
@@ -120,16 +149,18 @@ row_steps(const float* row, const std::uint64_t* in_b, std::int32_t steps, std::
     __m512 sum[vectors];
 #pragma GCC unroll 4
     for (int v = 0; v < vectors; ++v) sum[v] = _mm512_loadu_ps(packed + lane_count * v);
+    const __m512i even = lane_bits(0);
+    const __m512i odd = lane_bits(1);
     for (std::ptrdiff_t j = 0; j < steps; ++j) {
         const std::uint64_t low = _pext_u64(in_b[2 * j], low_a);
         const std::uint64_t high = _pext_u64(in_b[2 * j + 1], high_a);
         const __m512 d = _mm512_set1_ps(row[j]);
         // At most 64 lanes: when the first word holds all 64, the second holds none.
-        const std::uint64_t lanes = low | (high << (cnt_low & 63));
+        const step_lanes lanes = lanes_in_vectors(low | (high << (cnt_low & 63)));
 #pragma GCC unroll 4
         for (int v = 0; v < vectors; ++v)
-            sum[v] =
-                _mm512_mask_add_ps(sum[v], static_cast<__mmask16>(lanes >> (16 * v)), sum[v], d);
+            sum[v] = _mm512_mask_add_ps(sum[v], vector_mask(lanes, v, v % 2 == 0 ? even : odd),
+                                        sum[v], d);
     }
 #pragma GCC unroll 4
     for (int v = 0; v < vectors; ++v) _mm512_storeu_ps(packed + lane_count * v, sum[v]);
@@ -151,16 +182,18 @@ split_steps(const float* row, const std::uint64_t* in_b, std::int32_t steps, std
     __m512 sum[vectors];
 #pragma GCC unroll 8
     for (int v = 0; v < vectors; ++v) sum[v] = _mm512_loadu_ps(packed + lane_count * v);
+    const __m512i even = lane_bits(0);
+    const __m512i odd = lane_bits(1);
     for (std::ptrdiff_t j = 0; j < steps; ++j) {
-        const std::uint64_t low = _pext_u64(in_b[2 * j], low_a);
-        const std::uint64_t high = _pext_u64(in_b[2 * j + 1], high_a);
+        const step_lanes low = lanes_in_vectors(_pext_u64(in_b[2 * j], low_a));
+        const step_lanes high = lanes_in_vectors(_pext_u64(in_b[2 * j + 1], high_a));
         const __m512 d = _mm512_set1_ps(row[j]);
 #pragma GCC unroll 8
         for (int v = 0; v < vectors; ++v) {
-            const std::uint64_t word = v < low_vectors ? low : high;
             const int at = v < low_vectors ? v : v - low_vectors;
-            sum[v] =
-                _mm512_mask_add_ps(sum[v], static_cast<__mmask16>(word >> (16 * at)), sum[v], d);
+            const __mmask16 in =
+                vector_mask(v < low_vectors ? low : high, at, at % 2 == 0 ? even : odd);
+            sum[v] = _mm512_mask_add_ps(sum[v], in, sum[v], d);
         }
     }
 #pragma GCC unroll 8
