@@ -104,11 +104,22 @@ __attribute__((target("avx512f,popcnt"))) void sort_small(const std::int32_t* dr
 // vector's lanes are then sixteen bits of one pext, where packing both words together
 // takes a 128-bit shift by a count known only at run time at every step. On Zen 4 that
 // made the rows of the largest subsets about a tenth slower.
+//
+// A row that most lanes hold is not packed at all: each lane keeps its place, and its
+// mask at each step is b's lanes, 32 bits broadcast straight from memory, tested against
+// a's. A lane that lacks a has no bit there and adds nothing; the others add exactly
+// where packing would have them add. Without the pext and the move to a vector register
+// a vector's step cost about two thirds of a packed one's on Zen 4 (1.1 against 1.7, in a
+// loop made to measure it), so a row goes unpacked when packing would leave it two
+// thirds of the vectors or more.
 
 constexpr int sweep_lanes = 128;
 
 // Lanes of a vector.
 constexpr std::ptrdiff_t lane_count = 16;
+
+// Room for each point: which lanes hold it, two words.
+constexpr std::size_t point_bytes = 2 * sizeof(std::uint64_t);
 
 // A packed step's lanes, 64 of them, as the masks of its vectors: vector `at` takes bits
 // 16 at to 16 at + 15. Testing each lane's bit of the word, broadcast, makes the mask in
@@ -210,13 +221,49 @@ constexpr split_function split_rows[4][4] = {
     {split_steps<3, 1>, split_steps<3, 2>, split_steps<3, 3>, split_steps<3, 4>},
     {split_steps<4, 1>, split_steps<4, 2>, split_steps<4, 3>, split_steps<4, 4>}};
 
+// The steps of a row left unpacked, for `vectors` vectors (1 to 8) of sums at `sums`, each
+// lane in its own place: for each b, the lanes that hold both a and b add d(a, b), their
+// masks tested straight from b's words (32 bits broadcast from memory) against a's lanes'
+// bits, `in_a`, one vector of them for each vector of sums. Lanes that lack a never add.
+// (x86 is little-endian: lanes 32 i to 32 i + 31 are bytes 4 i to 4 i + 3 of b's words.)
+template <int vectors>
+__attribute__((target("avx512f"))) void unpacked_steps(const float* row, const char* in_b,
+                                                       std::int32_t steps, const __m512i* in_a,
+                                                       float* sums) {
+    __m512 sum[vectors];
+    __m512i a_bits[vectors];
+#pragma GCC unroll 8
+    for (int v = 0; v < vectors; ++v) {
+        sum[v] = _mm512_load_ps(sums + lane_count * v);
+        a_bits[v] = in_a[v];
+    }
+    for (std::ptrdiff_t j = 0; j < steps; ++j) {
+        const __m512 d = _mm512_set1_ps(row[j]);
+        const char* b = in_b + point_bytes * static_cast<std::size_t>(j);
+#pragma GCC unroll 8
+        for (int v = 0; v < vectors; ++v) {
+            std::int32_t word = 0; // 32 of b's lanes, broadcast from memory as compiled
+            std::memcpy(&word, b + sizeof word * (v / 2), sizeof word);
+            const __m512i b_bits = _mm512_set1_epi32(word);
+            sum[v] =
+                _mm512_mask_add_ps(sum[v], _mm512_test_epi32_mask(b_bits, a_bits[v]), sum[v], d);
+        }
+    }
+#pragma GCC unroll 8
+    for (int v = 0; v < vectors; ++v) _mm512_store_ps(sums + lane_count * v, sum[v]);
+}
+
+using unpacked_function = void (*)(const float*, const char*, std::int32_t, const __m512i*, float*);
+
+// The unpacked row's steps for 1 to 8 vectors, by vector count less one.
+constexpr unpacked_function unpacked_rows[8] = {
+    unpacked_steps<1>, unpacked_steps<2>, unpacked_steps<3>, unpacked_steps<4>,
+    unpacked_steps<5>, unpacked_steps<6>, unpacked_steps<7>, unpacked_steps<8>};
+
 // The lanes of vector v (16 of them) that `low` and `high` hold.
 __mmask16 lanes_of(int v, std::uint64_t low, std::uint64_t high) {
     return static_cast<__mmask16>((v < 4 ? low : high) >> (16 * (v % 4)));
 }
-
-// Room for each point: which lanes hold it, two words.
-constexpr std::size_t point_bytes = 2 * sizeof(std::uint64_t);
 
 __attribute__((target("avx512f,bmi2,popcnt"))) void
 sweep(const subset_ref* subsets, int count, const version& items, float* scores, char* room) {
@@ -229,6 +276,7 @@ sweep(const subset_ref* subsets, int count, const version& items, float* scores,
             lanes[2 * static_cast<std::size_t>(subsets[s].sorted[i]) + s / 64] |= std::uint64_t{1}
                                                                                   << (s % 64);
 
+    const int vectors = (count + 15) / 16;    // unpacked: the lanes from count on hold nothing
     alignas(64) float sums[sweep_lanes] = {}; // each subset's sum, in its own lane
     // The sums of the row's subsets, packed; a vector's room more, since each vector's
     // packed lanes are stored as a whole vector (a split row's second word starts at
@@ -241,6 +289,17 @@ sweep(const subset_ref* subsets, int count, const version& items, float* scores,
         if ((low_a | high_a) == 0) continue; // no subset holds a: no pair of its row counts
         const int cnt_low = __builtin_popcountll(low_a);
         const int cnt = cnt_low + __builtin_popcountll(high_a);
+        if (3 * ((cnt + 15) / 16) >= 2 * vectors) {
+            // Packing would save too few vectors to pay for its masks (see above).
+            __m512i in_a[sweep_lanes / 16];
+            for (int v = 0; v < vectors; ++v)
+                in_a[v] = _mm512_and_si512(lane_bits(v),
+                                           _mm512_set1_epi32(static_cast<int>(
+                                               (v < 4 ? low_a : high_a) >> (32 * (v / 2 % 2)))));
+            unpacked_rows[vectors - 1](row, room + point_bytes * (static_cast<std::size_t>(a) + 1),
+                                       n - a, in_a, sums);
+            continue;
+        }
         // Past 64 packed lanes, the second word's subsets start a vector of their own.
         const bool split = cnt > 64;
         const int high_at = split ? 16 * ((cnt_low + 15) / 16) : cnt_low;
