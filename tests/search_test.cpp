@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <numeric>
 #include <random>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "data/parse.hpp"
@@ -170,6 +172,27 @@ std::string seeded_run(const std::string& path, std::int32_t iterations, unsigne
     return r.out;
 }
 
+// A subset's score as the chains make it: its pairs' distances, the file's texts `values`
+// read with strtof, added in file order, over its size; and whether two NaNs met on the
+// way, when which of them survives is the machine's choice of operand order.
+struct chain_score {
+    float score;
+    bool nans_met;
+};
+template <class Texts>
+chain_score chain_of(const std::vector<std::int32_t>& points, const Texts& values, int n) {
+    float sum = 0;
+    bool nans_met = false;
+    for (std::size_t i = 0; i < points.size(); ++i)
+        for (std::size_t j = i + 1; j < points.size(); ++j) {
+            const std::string_view text = values[file_position(points[i], points[j], n)];
+            const float d = std::strtof(std::string(text).c_str(), nullptr);
+            nans_met = nans_met || (std::isnan(d) && std::isnan(sum));
+            sum = d + sum;
+        }
+    return {sum / static_cast<float>(points.size()), nans_met};
+}
+
 } // namespace
 
 TEST(Search, SeededRunsAgreeWithAnIndependentReading) {
@@ -264,18 +287,8 @@ TEST(Search, SubsetsScoredSideBySideKeepTheirOwnSums) {
         dist_med(refs.data(), static_cast<int>(refs.size()), *six.v, scores.data(), table);
 
         for (std::size_t s = 0; s < subsets.size(); ++s) {
-            const auto& points = subsets[s];
-            float sum = 0;
-            bool nans_met = false;
-            for (std::size_t i = 0; i < points.size(); ++i)
-                for (std::size_t j = i + 1; j < points.size(); ++j) {
-                    const float d =
-                        std::strtof(values[file_position(points[i], points[j], 6)], nullptr);
-                    nans_met = nans_met || (std::isnan(d) && std::isnan(sum));
-                    sum = d + sum;
-                }
-            const float want = sum / static_cast<float>(points.size());
-            if (nans_met) { // which of two NaNs survives is the machine's choice of operand order
+            const auto [want, nans_met] = chain_of(subsets[s], values, 6);
+            if (nans_met) {
                 EXPECT_TRUE(std::isnan(scores[s])) << s;
             } else {
                 EXPECT_EQ(std::bit_cast<std::uint32_t>(want),
@@ -389,17 +402,8 @@ TEST(Search, SweepRowsOfEveryWidthKeepTheChainsSumsWithSpecialValues) {
             table->sweep(refs.data(), lanes, *file.v, scores.data(), room.get());
             for (std::size_t s = 0; s < subsets.size(); ++s) {
                 const auto& points = subsets[s];
-                float sum = 0;
-                bool nans_met = false;
-                for (std::size_t i = 0; i < points.size(); ++i)
-                    for (std::size_t j = i + 1; j < points.size(); ++j) {
-                        const float d = std::strtof(
-                            values[file_position(points[i], points[j], n)].c_str(), nullptr);
-                        nans_met = nans_met || (std::isnan(d) && std::isnan(sum));
-                        sum = d + sum;
-                    }
-                const float want = sum / static_cast<float>(points.size());
-                if (nans_met) { // which of two NaNs survives is the machine's choice
+                const auto [want, nans_met] = chain_of(points, values, n);
+                if (nans_met) {
                     EXPECT_TRUE(std::isnan(scores[s])) << s;
                 } else {
                     ASSERT_EQ(std::bit_cast<std::uint32_t>(want),
