@@ -22,7 +22,8 @@ cp "$root/data/four.txt" "$work/four.txt"
 # nothing on standard error, which is no terminal; no state left once every run has its
 # row.
 "$root/tools/sweep" --runs 3 --jobs 2 --first-seed 1700000000 --summary-dir "$work/sums" \
-    "$work/four.txt" "$work/five.txt" >"$work/results.csv" 2>"$work/results.err" || fail "the sweep failed"
+    "$work/four.txt" "$work/five.txt" >"$work/results.csv" 2>"$work/results.err" ||
+    fail "the sweep failed: $(cat "$work/results.err" "$work/results.csv")"
 [ ! -s "$work/results.err" ] || fail "the sweep wrote on standard error: $(cat "$work/results.err")"
 [ ! -e "$work/results.csv.state" ] || fail "a finished sweep left its state"
 /usr/bin/python3 - "$work/results.csv" "$work" <<'PY' || fail "the rows"
