@@ -173,12 +173,13 @@ status=0
 [ "$(cut -d, -f3,4 "$work/after.csv" | tail -n +2 | tr '\n' ' ')" = "1,3 2,4 " ] ||
     fail "options after the files: $(cat "$work/after.csv")"
 
-# Hosts that cannot be logged into. A stand-in for ssh runs a host's commands here, in a
-# session of their own as a remote command is; "flaky" lets parallel's probes through
-# and then fails each job (whose command parallel sends in hexadecimal) as a dropped
-# login would. A host that is down from the start is
-# left out and its share runs elsewhere; a run that no machine could start, or whose
-# login failed, still has its row, saying why.
+# Hosts that cannot be logged into. A stand-in for ssh runs a host's commands here as
+# sshd runs a remote command: in a session of their own, with SHELL set to the login
+# shell (parallel's remote side needs it, and a CI run may start without one). "flaky"
+# lets parallel's probes through and then fails each job (whose command parallel sends
+# in hexadecimal) as a dropped login would. A host that is down from the start is left
+# out and its share runs elsewhere; a run that no machine could start, or whose login
+# failed, still has its row, saying why.
 cat >"$work/ssh" <<'SSH'
 #!/usr/bin/env bash
 while [ $# -gt 0 ]; do
@@ -191,7 +192,7 @@ case "$host" in
 *.invalid) echo "ssh: Could not resolve hostname $host" >&2 && exit 255 ;;
 flaky) case "$*" in *"$(printf sweep-job | od -An -tx1 | tr -d ' \n')"*) exit 255 ;; esac ;;
 esac
-setsid bash -c "$*" &
+SHELL=/bin/bash setsid bash -c "$*" &
 wait $!
 SSH
 chmod +x "$work/ssh"
