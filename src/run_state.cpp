@@ -51,8 +51,8 @@ bool stop_asked(run_context& run) {
     return run.stopped_by != 0;
 }
 
-bool count_file(run_context& run, file_error& why) {
-    const std::int64_t pairs = init_dados(run.data, why);
+bool count_file(run_context& run, file_error& why, std::int64_t iterations) {
+    const std::int64_t pairs = init_dados(run.data, why, iterations);
     return pairs >= 0 && guardaEstrutura(run.data, static_cast<std::int32_t>(pairs), why);
 }
 

@@ -63,9 +63,10 @@ void take_batch(run_context& run, std::int32_t first, version_ptr from);
 bool stop_asked(run_context& run);
 
 // Counts the file as it is now, making its version the one in use; false, with why,
-// when it cannot be used. Whether the file is looked at again, or its last look kept,
-// is the watcher's rule (see watcher.hpp), whoever asks.
-bool count_file(run_context& run, file_error& why);
+// when it cannot be used. `iterations` were drawn since the last count. Whether the file
+// is looked at again, or its last look kept, is the watcher's rule (see watcher.hpp),
+// whoever asks.
+bool count_file(run_context& run, file_error& why, std::int64_t iterations = 1);
 
 // Records that the file failed before iteration `l`, in the batch that ends with the
 // iterations before it.

@@ -117,7 +117,9 @@ split_end join_next(run_context& run, std::int32_t iterations, random_stream& rn
         release_held(run, iterations);
         return split_end::done;
     }
-    if (!count_file(run, why)) { // checked here for the iterations of the next segment
+    // Checked here for the iterations of the next segment; the held one's were drawn since
+    // the last count.
+    if (!count_file(run, why, held.count - held.skip)) {
         held.error = why;
         release_held(run, iterations);
         return split_end::done;

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "batch.hpp"
 #include "helpers.hpp"
 #include "run.hpp"
 
@@ -169,5 +170,32 @@ TEST(Split, ARemovedFileOrAStopEndsTheTraceAfterWholeIterations) {
             &stop);
         EXPECT_EQ(128 + SIGINT, r.status);
         expect_ends_with(r, "");
+    }
+}
+
+TEST(Split, TheFileIsLookedAtAsOftenOnEitherDrawingPath) {
+    // The watcher reads its clock, to see whether a look at the file is due, once the
+    // iterations drawn since its last reading reach about 1024 points' worth (every 51 at
+    // 20 points, every 7 at 141). The split draw asks once a segment, for hundreds to
+    // thousands of iterations at a time: it must still read the clock at every segment,
+    // not once in so many segments, or a change goes unseen for many milliseconds.
+    scratch_dir dir;
+    const std::int32_t iterations = 100'000;
+    for (const int n : {20, 141}) {
+        const std::string path = dir.file("n" + std::to_string(n));
+        write_file(path, distance_text(n, mixed_distance));
+        for (const bool split : {false, true}) {
+            run_settings settings = drawn_by(split ? 1 : 0, split ? 0 : -1);
+            std::int64_t reads = 0;
+            settings.watch.now = [&] { return ++reads * 1000; };
+            const program_result r =
+                run_in_process(path + "\n", iterations, rand_stream(5), settings);
+            ASSERT_EQ(0, r.status);
+            // One thread: a reading every 1024 / n iterations. Split: one a segment at
+            // least, and a segment holds a batch's iterations at most.
+            const std::int64_t least =
+                split ? iterations / batch_iterations : iterations / (1024 / n) - 1;
+            EXPECT_GE(reads, least) << n << " points, " << (split ? "split" : "one thread");
+        }
     }
 }

@@ -26,8 +26,9 @@ void distance_start(distance_data& d, std::string path, watch_settings settings 
 // stores its N in `max` and returns the pair count P = N(N-1)/2. When the file cannot be
 // used (unreadable, fewer than 2 or more than max_points points, or a missing or
 // malformed triple among its first P) it returns -1, says why in `why`, and leaves
-// `myItems` empty.
-std::int64_t init_dados(distance_data& d, file_error& why);
+// `myItems` empty. `iterations`: how many were drawn since the last count (see
+// watch_version), which paces the looks at the file.
+std::int64_t init_dados(distance_data& d, file_error& why, std::int64_t iterations = 1);
 
 // Confirms that the version counted last holds `count` triples; false, with the missing
 // triple in `why`, when it holds fewer.

@@ -22,12 +22,13 @@ namespace subset {
 
 namespace {
 
-// The clock is read only every so many calls, since reading it costs as much as a short
-// iteration: an iteration draws a few values a point, so a read every `clock_points`
-// points of the version held (64 calls at most, one at least) comes every few
-// microseconds at any size.
+// The clock is read only every so many iterations, since reading it costs as much as a
+// short iteration: an iteration draws a few values a point, so a read every
+// `clock_points` points of the version held (64 iterations at most, one at least) comes
+// every few microseconds at any size. Iterations are counted, not calls: the split draw
+// asks once a segment, for thousands of iterations at a time.
 constexpr int clock_points = 1024;
-constexpr int clock_calls_most = 64;
+constexpr int clock_stride_most = 64;
 // File systems stamp a change with a coarse clock, so a change made just after a read may
 // keep the stamps of the version read. Stamps seen unchanged for this long on our own
 // clock settle a version; until then every look compares the bytes as well.
@@ -147,16 +148,18 @@ file_error look(file_watch& w) {
     w.current = std::move(p.v);
     w.parsed = p.error;
     if (w.current != nullptr)
-        w.clock_stride = std::clamp(clock_points / w.current->points, 1, clock_calls_most);
+        w.clock_stride = std::clamp(clock_points / w.current->points, 1, clock_stride_most);
     return w.parsed;
 }
 
-// Returns whether a look is due: the interval has passed, or nothing usable is held.
-bool look_due(file_watch& w) {
+// Returns whether a look is due, `iterations` having been drawn since the last call: the
+// interval has passed, or nothing usable is held.
+bool look_due(file_watch& w, std::int64_t iterations) {
     if (!w.held || w.parsed.what != file_problem::none || w.settings.look_interval_ns == 0)
         return true;
-    if (++w.calls_unclocked < w.clock_stride) return false;
-    w.calls_unclocked = 0;
+    w.unclocked += iterations;
+    if (w.unclocked < w.clock_stride) return false;
+    w.unclocked = 0;
     return w.settings.now() - w.last_look >= w.settings.look_interval_ns;
 }
 
@@ -191,9 +194,9 @@ void watch_start(file_watch& w, std::string path, watch_settings settings) {
     if (!w.settings.pause) w.settings.pause = sleep_ns;
 }
 
-file_error watch_version(file_watch& w, version_ptr& v) {
+file_error watch_version(file_watch& w, version_ptr& v, std::int64_t iterations) {
     file_error o{};
-    if (look_due(w)) {
+    if (look_due(w, iterations)) {
         o = look(w);
         if (w.served && o.what != file_problem::none) o = wait_for_usable(w, o);
     }

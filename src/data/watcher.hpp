@@ -45,8 +45,8 @@ struct file_watch {
     version_ptr current;         // what parsing them gave, when usable
     file_error parsed;           // or why it cannot be used
     std::int64_t last_look = 0;  // clock at the last look
-    int calls_unclocked = 0;     // calls since the clock was last read
-    int clock_stride = 1;        // calls between reads of the clock, for the version held
+    std::int64_t unclocked = 0;  // iterations drawn since the clock was last read
+    int clock_stride = 1;        // iterations between reads of the clock, for the version held
     std::int64_t parses = 0;     // versions parsed so far
 };
 
@@ -55,10 +55,13 @@ void watch_start(file_watch& w, std::string path, watch_settings settings = {});
 
 // Returns the version the file holds now, in `v` (which holds what the last call gave),
 // looking at the file when a look is due; on a file that cannot be used, returns why and
-// leaves `v` empty. Once a usable version
-// has been handed out, an unusable one is waited on, looking every few milliseconds,
-// until the file is usable again or has not changed for a second; a file that cannot be
-// opened ends the wait at once.
-file_error watch_version(file_watch& w, version_ptr& v);
+// leaves `v` empty. `iterations` is how many iterations were drawn from `v` since the
+// last call: one on the one-thread path, a whole segment's on the split one. A look is due
+// by the clock, which is read once the iterations since its last reading reach about 1024
+// points' worth, so a change is seen within about a millisecond on either path. Once a
+// usable version has been handed out, an unusable one is waited on, looking every few
+// milliseconds, until the file is usable again or has not changed for a second; a file
+// that cannot be opened ends the wait at once.
+file_error watch_version(file_watch& w, version_ptr& v, std::int64_t iterations = 1);
 
 } // namespace subset
