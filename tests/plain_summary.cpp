@@ -41,6 +41,13 @@ struct walk {
     std::size_t taken = 0;               // lines walked so far; the last one's number
     trace_figures& f;
     std::string& problem;
+    // Every whole iteration's size, score and sorted line (its last space included).
+    struct printed {
+        std::size_t k;
+        double score;
+        std::string_view sorted;
+    };
+    std::vector<printed> printed_iterations = {};
 };
 
 // Cuts `text` into the walk's lines and tail.
@@ -228,6 +235,44 @@ void record(trace_figures& f, std::int32_t n, std::size_t k, std::string_view so
     f.iterations += 1;
 }
 
+// The final line "Melhor com K numeros: S pontos" is the run's verdict on its best, when
+// it is written so (K with no leading zero, up to the most points a file may have; S as a
+// score). The best iteration is then the first that printed K points and the score S,
+// S being no number below +0 and no iteration having printed a greater number.
+void take_verdict(walk& w, std::string_view line) {
+    line.remove_prefix(final_start.size());
+    std::size_t digits = 0;
+    while (digits < line.size() && line[digits] >= '0' && line[digits] <= '9') ++digits;
+    if (digits == 0 || digits > 6 || (digits > 1 && line[0] == '0')) return;
+    const std::int64_t k = std::stoll(std::string(line.substr(0, digits)));
+    if (k > most_points) return;
+    line.remove_prefix(digits);
+    const std::string_view middle = " numeros: ";
+    const std::string_view end = " pontos";
+    if (!begins(line, middle) || line.size() < middle.size() + end.size() ||
+        line.substr(line.size() - end.size()) != end)
+        return;
+    double score = 0;
+    if (!score_of(line.substr(middle.size(), line.size() - middle.size() - end.size()), score))
+        return;
+    trace_figures& f = w.f;
+    f.best = score;
+    f.best_size = static_cast<std::int32_t>(k);
+    f.best_at = -1;
+    f.best_points.clear();
+    if (k == 0 || !(score >= 0) || std::signbit(score)) return;
+    for (const walk::printed& p : w.printed_iterations)
+        if (p.score > score) return;
+    for (std::size_t i = 0; i < w.printed_iterations.size(); ++i) {
+        const walk::printed& p = w.printed_iterations[i];
+        if (p.k == static_cast<std::size_t>(k) && p.score == score && !std::signbit(p.score)) {
+            f.best_at = static_cast<std::int64_t>(i);
+            f.best_points = std::string(p.sorted.substr(0, p.sorted.size() - 1));
+            return;
+        }
+    }
+}
+
 // Walks the iterations after the prompt's line, up to the line that ends the run.
 trace_read iterations(walk& w) {
     trace_figures& f = w.f;
@@ -240,6 +285,7 @@ trace_read iterations(walk& w) {
         if (!next(w, line, stop)) return stop;
         if (begins(line, final_start)) {
             f.finished = true;
+            take_verdict(w, line);
             return after_end(w);
         }
         if (begins(line, error_start)) {
@@ -297,6 +343,7 @@ trace_read iterations(walk& w) {
         line.remove_prefix(2);
         if (!score_of(line, score)) return refuse(w, expected);
         record(f, n, static_cast<std::size_t>(k), sorted_line, score);
+        w.printed_iterations.push_back({static_cast<std::size_t>(k), score, sorted_line});
     }
 }
 

@@ -420,3 +420,56 @@ TEST(SummaryDiff, LinesOfAMebibyteAreTakenAndLongerOnesRefused) {
                           options_and_blocks({1, 4096, most - 1, most + 1, 3 * most}));
     }
 }
+
+TEST(SummaryDiff, TheFinalLineIsTheRunsOwnVerdictOnItsBest) {
+    // Scores that print alike cannot be told apart by their six decimals; the run's final
+    // line says which one it kept. Of a file of 3 points with distances -2e-7, 2e-7 and
+    // -4e-7, only {1, 3} scores above 0 (1e-7, printed 0.000000); {1, 2} and {2, 3} print
+    // -0.000000 and {1, 2, 3} -0.000000 too: the run's best is {1, 3}, of 2 points.
+    scratch_dir dir;
+    const std::string trace = seeded_trace(dir, 3, 200, 7, "1 2 -2e-7\n1 3 2e-7\n2 3 -4e-7\n");
+    ASSERT_TRUE(trace.ends_with("\nMelhor com 2 numeros: 0.000000 pontos\n"));
+    const std::size_t first = trace.find("\nNr pontos aleatorios: 2\n1 3 \n");
+    ASSERT_NE(std::string::npos, first);
+    const std::size_t result = trace.find("Distancia media para 2 pontos, iteracao ", first);
+    const std::string number = trace.substr(result + 40, trace.find(':', result) - result - 40);
+    const trace_reading read = product_reading(trace, read_options{});
+    ASSERT_EQ(trace_read::whole, read.read) << read.problem;
+    EXPECT_EQ(2, read.f.best_size);
+    EXPECT_EQ(0.0, read.f.best);
+    EXPECT_EQ(std::stoll(number), read.f.best_at);
+    EXPECT_EQ("1 3", read.f.best_points);
+    expect_read_alike("tiny scores above 0", trace, four_ways(0));
+
+    // Two sizes that print the same highest score: the final line names the second, whose
+    // first such iteration is the best, though the first size printed it before. A final
+    // line that no iteration bears out still gives the run's best score and size, with no
+    // iteration; one not written as the program writes it leaves the printed scores' best.
+    const std::string body = by_hand(9, {iteration_lines(9, 0, {3, 1}, "3.000000"),
+                                         iteration_lines(9, 1, {4, 6, 2}, "-0.000000"),
+                                         iteration_lines(9, 2, {9, 4, 2}, "3.000000"),
+                                         iteration_lines(9, 3, {5, 7, 8}, "3.000000")});
+    const struct {
+        std::string last;
+        std::int32_t size;
+        std::int64_t at;
+        std::string points;
+    } cases[] = {
+        {"Melhor com 3 numeros: 3.000000 pontos", 3, 2, "2 4 9"},
+        {"Melhor com 2 numeros: 3.000000 pontos", 2, 0, "1 3"},
+        {"Melhor com 4 numeros: 3.000000 pontos", 4, -1, ""},
+        {"Melhor com 3 numeros: 2.000000 pontos", 3, -1, ""},
+        {"Melhor com 0 numeros: 0.000000 pontos", 0, -1, ""},
+        {"Melhor com 03 numeros: 3.000000 pontos", 2, 0, "1 3"},
+        {"Melhor com 3 numeros: 3.0 pontos", 2, 0, "1 3"},
+    };
+    for (const auto& c : cases) {
+        const std::string text = body + c.last + "\n";
+        const trace_reading got = product_reading(text, read_options{});
+        ASSERT_EQ(trace_read::whole, got.read) << c.last << ": " << got.problem;
+        EXPECT_EQ(c.size, got.f.best_size) << c.last;
+        EXPECT_EQ(c.at, got.f.best_at) << c.last;
+        EXPECT_EQ(c.points, got.f.best_points) << c.last;
+        expect_read_alike(c.last, text, four_ways(c.last.size()));
+    }
+}

@@ -28,14 +28,19 @@ struct trace_figures {
     // iterations printed each: more than one when the file changed during the run.
     std::vector<std::pair<std::int32_t, std::int64_t>> counts;
     std::vector<size_figures> by_size; // entry K: subsets of K points
-    // The best score as the program keeps it (only a strictly greater one wins), as far as
-    // the printed six decimals tell: of two scores printed alike, the first is taken.
+    // The run's best score and its size: those of its final line, when the trace has one
+    // that reads as the program writes it; else the best as the program keeps it (only a
+    // strictly greater score wins), as far as the printed six decimals tell: of two scores
+    // printed alike, the first is taken.
     double best = 0;
     std::int32_t best_size = 0; // its size (0: no score above 0)
-    std::int64_t best_at = -1;  // the iteration that first printed it
-    std::string best_points;    // its points, sorted, as the trace prints them
-    std::string error;          // the error line that ended the run, if any
-    bool finished = false;      // the trace ends with its final line
+    // The first iteration that printed that size and score and could have been the best
+    // (-1: none did, as in a final line that no iteration bears out), and its points,
+    // sorted, as the trace prints them ("" when they were not kept: see grammar.hpp).
+    std::int64_t best_at = -1;
+    std::string best_points;
+    std::string error;     // the error line that ended the run, if any
+    bool finished = false; // the trace ends with its final line
     // When the trace stops anywhere but after a whole final or error line (a run that was
     // killed or interrupted, a copy cut short): the line where it stops, from 1.
     std::int64_t cut_at = 0;

@@ -106,6 +106,74 @@ bool count_line(reader& r, std::string_view line) {
     return true;
 }
 
+// Keeps iteration `r.f.iterations`, of r.size points, among those that could be the best:
+// the first of its size to print the highest score not below +0 so far.
+void note_top(reader& r, double score, std::string_view sorted) {
+    top_iterations& t = r.top;
+    if (t.any && !(score >= t.score)) return;         // below the top, or no number: most often
+    if (!(score >= 0) || std::signbit(score)) return; // below +0 ("-0.000000" is)
+    if (!t.any || score > t.score) {
+        for (const top_iteration& i : t.first) t.has_size[static_cast<std::size_t>(i.size)] = false;
+        t.first.clear();
+        t.bytes = 0;
+        t.any = true;
+        t.score = score;
+    }
+    if (t.has_size.size() < r.f.by_size.size()) t.has_size.resize(r.f.by_size.size());
+    if (t.has_size[static_cast<std::size_t>(r.size)]) return;
+    t.has_size[static_cast<std::size_t>(r.size)] = true;
+    top_iteration& i = t.first.emplace_back();
+    i.size = r.size;
+    i.at = r.f.iterations;
+    if (t.bytes + sorted.size() <= top_points_bytes) {
+        i.points.assign(sorted);
+        i.kept = true;
+        t.bytes += sorted.size();
+    }
+}
+
+// Reads the final line's size and score: "Melhor com K numeros: S pontos", K with no
+// leading zero; false when the line is written any other way.
+bool final_verdict(std::string_view line, std::int32_t& k, double& score) {
+    line.remove_prefix(best_text.size());
+    const std::size_t digits = std::min(line.find_first_not_of("0123456789"), line.size());
+    std::int64_t v = 0;
+    if (digits == 0 || (digits > 1 && line[0] == '0') || !whole_number(line.substr(0, digits), v) ||
+        v > max_points)
+        return false;
+    line.remove_prefix(digits);
+    if (!starts(line, best_score) || line.size() < best_score.size() + best_end.size() ||
+        line.substr(line.size() - best_end.size()) != best_end)
+        return false;
+    k = static_cast<std::int32_t>(v);
+    return score_text(
+        line.substr(best_score.size(), line.size() - best_score.size() - best_end.size()), score);
+}
+
+// The final line: the run's own verdict on its best, when it reads as the program writes
+// it. The best iteration is then the first that printed that size and score and could
+// have been the best; none when no iteration bears the line out.
+void final_line(reader& r, std::string_view line) {
+    r.f.finished = true;
+    r.next = expect::nothing;
+    std::int32_t k = 0;
+    double score = 0;
+    if (!final_verdict(line, k, score)) return; // the best as the printed scores tell
+    trace_figures& f = r.f;
+    f.best = score;
+    f.best_size = k;
+    f.best_at = -1;
+    f.best_points.clear();
+    const top_iterations& t = r.top;
+    if (k == 0 || !t.any || !(score == t.score) || std::signbit(score)) return;
+    for (const top_iteration& i : t.first) {
+        if (i.size != k) continue;
+        f.best_at = i.at;
+        if (i.kept) f.best_points = i.points;
+        break;
+    }
+}
+
 // An error line that ends a run; false when `line` is not one.
 bool error_line(reader& r, std::string_view line) {
     if (!starts(line, error_start)) return false;
@@ -162,6 +230,7 @@ void count_result(reader& r, double score, std::string_view sorted) {
         ++s.numbers;
         s.sum += score;
     }
+    note_top(r, score, sorted);
     // As the program keeps it: only a strictly greater score wins.
     if (score > r.f.best) {
         r.f.best = score;
@@ -208,8 +277,7 @@ bool take_line(reader& r, std::string_view line) {
     case expect::count_or_end:
         if (count_line(r, line) || error_line(r, line)) return true;
         if (starts(line, best_text)) {
-            r.f.finished = true;
-            r.next = expect::nothing;
+            final_line(r, line);
             return true;
         }
         return r.fail("esperava o numero de pontos ou a linha final");

@@ -43,6 +43,27 @@ struct size_lines {
 // point lines are thousands of bytes).
 inline constexpr std::int32_t kept_sizes = 1024;
 
+// The iterations that could be the run's best: those that printed the highest score seen
+// so far that is not below +0, the first of each size, with their points. The final line
+// says which size the run kept; the printed six decimals alone cannot tell apart two
+// scores that print alike. Begun again when a higher score is printed.
+struct top_iteration {
+    std::int32_t size = 0;
+    std::int64_t at = 0; // its number
+    std::string points;  // sorted, as printed; kept while within top_points_bytes
+    bool kept = false;   // whether `points` holds them
+};
+struct top_iterations {
+    bool any = false;                 // a score not below +0 was printed
+    double score = 0;                 // the highest of them
+    std::vector<top_iteration> first; // the first to print it, of each size
+    std::vector<bool> has_size;       // by size: whether `first` holds one of it
+    std::size_t bytes = 0;            // of points kept in `first`
+};
+// Points kept for the iterations at the top, at most: more only when hundreds of sizes
+// print the very same highest score (a file of zeros), whose points then go unkept.
+inline constexpr std::size_t top_points_bytes = std::size_t{16} << 20;
+
 // The reading state. The figures and the problem are the caller's; everything else is
 // written by take_line and take_iteration only.
 struct reader {
@@ -60,6 +81,7 @@ struct reader {
     char head[80] = {};
     std::uint8_t head_length = 0;
     std::vector<size_lines> lines = std::vector<size_lines>(kept_sizes);
+    top_iterations top; // the iterations the final line may name as the best
 
     reader(trace_figures& figures, std::string& problem_text) : f(figures), problem(problem_text) {
         number = decimal_of(0);

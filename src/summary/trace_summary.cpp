@@ -181,11 +181,15 @@ void print_table(std::FILE* out, const trace_figures& f) {
     }
     std::fprintf(out, "\n(iteracao: a primeira que chegou ao maximo de K; media, minimo e maximo "
                       "sobre as pontuacoes que sao numeros)\n");
-    if (f.best_size > 0)
-        std::fprintf(out, "Melhor: %s com %d pontos, na iteracao %lld: %s\n",
-                     figure(f.best).c_str(), f.best_size, static_cast<long long>(f.best_at),
-                     f.best_points.c_str());
-    else
+    if (f.best_size > 0) {
+        // The iteration and its points, where the trace tells them.
+        std::fprintf(out, "Melhor: %s com %d pontos", figure(f.best).c_str(), f.best_size);
+        if (f.best_at >= 0)
+            std::fprintf(out, ", na iteracao %lld", static_cast<long long>(f.best_at));
+        if (f.best_at >= 0 && !f.best_points.empty())
+            std::fprintf(out, ": %s", f.best_points.c_str());
+        std::fputc('\n', out);
+    } else
         std::fprintf(out, "Melhor: nenhum subconjunto acima de 0\n");
     if (!f.error.empty())
         std::fprintf(out, "A execucao terminou com um erro: %s\n", f.error.c_str());
