@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "data/parse.hpp"
-#include "lines.hpp"
+#include "text/lines.hpp"
 
 using namespace subset;
 

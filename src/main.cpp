@@ -12,9 +12,9 @@
 #include <ctime>
 #include <iostream>
 
-#include "lines.hpp"
-#include "pipe.hpp"
 #include "run.hpp"
+#include "text/lines.hpp"
+#include "text/pipe.hpp"
 
 namespace {
 

@@ -11,9 +11,9 @@
 #include <ostream>
 #include <string>
 
-#include "lines.hpp"
-#include "run_state.hpp"
-#include "split_draw.hpp"
+#include "engine/run_state.hpp"
+#include "engine/split_draw.hpp"
+#include "text/lines.hpp"
 
 namespace subset {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <iosfwd>
 
-#include "run_settings.hpp"
+#include "engine/run_settings.hpp"
 #include "search/random.hpp"
 
 namespace subset {

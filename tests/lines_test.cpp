@@ -7,7 +7,7 @@
 #include <string>
 
 #include "helpers.hpp"
-#include "lines.hpp"
+#include "text/lines.hpp"
 
 using namespace subset;
 

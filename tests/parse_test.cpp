@@ -12,7 +12,7 @@
 
 #include "data/parse.hpp"
 #include "helpers.hpp"
-#include "lines.hpp"
+#include "text/lines.hpp"
 
 using namespace subset;
 

@@ -8,7 +8,7 @@
 #include <fstream>
 
 #include "helpers.hpp"
-#include "pipe.hpp"
+#include "text/pipe.hpp"
 
 using namespace subset;
 

@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "batch.hpp"
+#include "engine/batch.hpp"
 #include "helpers.hpp"
 #include "run.hpp"
 

@@ -13,7 +13,7 @@
 
 #include "data/distance_file.hpp"
 #include "helpers.hpp"
-#include "lines.hpp"
+#include "text/lines.hpp"
 
 using namespace subset;
 

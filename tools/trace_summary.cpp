@@ -12,8 +12,8 @@
 #include <cstring>
 #include <string>
 
-#include "pipe.hpp"
 #include "summary/trace_summary.hpp"
+#include "text/pipe.hpp"
 
 using namespace subset;
 

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "check.hpp"
+#include "base/check.hpp"
 #include "search/remainder.hpp"
 
 namespace subset {

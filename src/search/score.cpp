@@ -12,7 +12,7 @@
 #include <numeric>
 #include <vector>
 
-#include "check.hpp"
+#include "base/check.hpp"
 
 namespace subset {
 

@@ -7,7 +7,7 @@
 
 #include <vector>
 
-#include "aligned.hpp"
+#include "base/aligned.hpp"
 #include "data/version.hpp"
 #include "search/kernels.hpp"
 

@@ -17,10 +17,10 @@
 #include <thread>
 #include <vector>
 
-#include "aligned.hpp"
-#include "lines.hpp"
+#include "base/aligned.hpp"
 #include "summary/bytes.hpp"
 #include "summary/iteration.hpp"
+#include "text/lines.hpp"
 
 namespace subset {
 

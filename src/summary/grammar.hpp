@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "lines.hpp"
 #include "summary/figures.hpp"
+#include "text/lines.hpp"
 
 namespace subset {
 

@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "aligned.hpp"
+#include "base/aligned.hpp"
 #include "summary/ahead.hpp"
 #include "summary/bytes.hpp"
 #include "summary/grammar.hpp"

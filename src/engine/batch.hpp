@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "aligned.hpp"
+#include "base/aligned.hpp"
 #include "data/version.hpp"
 #include "search/draw.hpp"
 #include "search/kernels.hpp"

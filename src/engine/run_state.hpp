@@ -9,12 +9,12 @@
 #include <vector>
 
 #include "data/distance_file.hpp"
-#include "ring.hpp"
-#include "run_settings.hpp"
-#include "screen.hpp"
+#include "engine/ring.hpp"
+#include "engine/run_settings.hpp"
+#include "engine/workers.hpp"
 #include "search/draw.hpp"
-#include "trace.hpp"
-#include "workers.hpp"
+#include "text/screen.hpp"
+#include "text/trace.hpp"
 
 namespace subset {
 

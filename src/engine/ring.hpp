@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "batch.hpp"
-#include "workers.hpp"
+#include "engine/batch.hpp"
+#include "engine/workers.hpp"
 
 namespace subset {
 

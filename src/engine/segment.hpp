@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "batch.hpp"
+#include "engine/batch.hpp"
 
 namespace subset {
 

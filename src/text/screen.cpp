@@ -1,11 +1,11 @@
 // The terminal's lines; their text is in lines.hpp.
-#include "screen.hpp"
+#include "text/screen.hpp"
 
 #include <chrono>
 #include <ostream>
 #include <string>
 
-#include "lines.hpp"
+#include "text/lines.hpp"
 
 namespace subset {
 

@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "batch.hpp"
+#include "engine/batch.hpp"
 #include "search/draw.hpp"
 #include "search/kernels.hpp"
 #include "search/score.hpp"

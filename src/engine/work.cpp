@@ -1,11 +1,11 @@
 // The work a thread does on a batch: sorting, scoring and text, or a segment's draw.
-#include "work.hpp"
+#include "engine/work.hpp"
 
 #include <algorithm>
 
-#include "check.hpp"
-#include "lines.hpp"
-#include "segment.hpp"
+#include "base/check.hpp"
+#include "engine/segment.hpp"
+#include "text/lines.hpp"
 
 namespace subset {
 

@@ -1,9 +1,9 @@
 // Filling a batch: its room, and its iterations drawn one by one.
-#include "batch.hpp"
+#include "engine/batch.hpp"
 
 #include <algorithm>
 
-#include "check.hpp"
+#include "base/check.hpp"
 
 namespace subset {
 

@@ -1,6 +1,6 @@
 // The text of the trace. Point numbers come from a table made once at start-up, and the
 // score takes an exact integer path where it can: both are most of the trace's bytes.
-#include "lines.hpp"
+#include "text/lines.hpp"
 
 #include <algorithm>
 #include <array>

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "run_state.hpp"
+#include "engine/run_state.hpp"
 #include "search/random.hpp"
 
 namespace subset {

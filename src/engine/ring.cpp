@@ -1,11 +1,11 @@
 // The ring of batches: its making, with the fallback for short memory, and the order in
 // which its batches go round.
-#include "ring.hpp"
+#include "engine/ring.hpp"
 
 #include <algorithm>
 #include <new>
 
-#include "lines.hpp"
+#include "text/lines.hpp"
 
 namespace subset {
 

@@ -1,9 +1,9 @@
 // The split draw's orchestration: segments started, waited for, joined, drawn again.
-#include "split_draw.hpp"
+#include "engine/split_draw.hpp"
 
 #include <algorithm>
 
-#include "segment.hpp"
+#include "engine/segment.hpp"
 
 namespace subset {
 

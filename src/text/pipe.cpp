@@ -1,5 +1,5 @@
 // Growing a pipe: the limit read from /proc, then one fcntl.
-#include "pipe.hpp"
+#include "text/pipe.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>

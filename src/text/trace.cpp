@@ -1,10 +1,10 @@
 // Output block of the program.
-#include "trace.hpp"
+#include "text/trace.hpp"
 
 #include <cstring>
 #include <ostream>
 
-#include "check.hpp"
+#include "base/check.hpp"
 
 namespace subset {
 

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "work.hpp"
+#include "engine/work.hpp"
 
 namespace subset {
 

@@ -1,7 +1,7 @@
 // The steps the run takes on its state: writing back, the best, the lines that end it.
-#include "run_state.hpp"
+#include "engine/run_state.hpp"
 
-#include "lines.hpp"
+#include "text/lines.hpp"
 
 namespace subset {
 

@@ -1,7 +1,7 @@
 // Drawing segments, and following one's chain into the next.
-#include "segment.hpp"
+#include "engine/segment.hpp"
 
-#include "check.hpp"
+#include "base/check.hpp"
 
 namespace subset {
 

@@ -1,5 +1,5 @@
 // The worker pool's threads and its hand-over.
-#include "workers.hpp"
+#include "engine/workers.hpp"
 
 #include <sched.h>
 
