@@ -159,7 +159,6 @@ int run_with(run_context& run, std::istream& in, std::ostream& err, std::int32_t
 
 int run_search(std::istream& in, std::ostream& out, std::ostream& err, std::int32_t iterations,
                random_stream rnd, const run_settings& settings) {
-    make_labels();
     std::unique_ptr<run_context> run;
     try {
         run = std::make_unique<run_context>(settings);

@@ -10,12 +10,12 @@
 #include <chrono>
 #include <cstring>
 #include <memory>
-#include <new>
 #include <thread>
 
 #define XXH_STATIC_LINKING_ONLY // the hash's state on the stack: no allocation to fail
 #include <xxhash.h>
 
+#include "base/clock.hpp"
 #include "data/parse.hpp"
 
 namespace subset {
@@ -39,12 +39,6 @@ constexpr std::int64_t settle_ns = 100'000'000;
 constexpr std::int64_t give_up_ns = 1'000'000'000;
 constexpr std::int64_t poll_ns = 2'000'000;
 
-std::int64_t steady_ns() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
 void sleep_ns(std::int64_t ns) {
     std::this_thread::sleep_for(std::chrono::nanoseconds(ns));
 }
@@ -60,40 +54,37 @@ bool same_stamps(const file_stamps& a, const file_stamps& b) {
 
 // ------------------------------------------------------------------ reading
 
-// The bytes of the open file `fd` as they are read, hashed on the way.
+// The bytes of the open file `fd` as they are read, hashed on the way (xxHash's state is
+// kept here, so that nothing has to be had to hash).
 struct hashed_reader {
     int fd;
-    XXH3_state_t* state;
+    XXH3_state_t state;
     std::uint64_t bytes = 0;
+    explicit hashed_reader(int file) : fd(file) {
+        XXH3_INITSTATE(&state);
+        XXH3_64bits_reset(&state);
+    }
     std::ptrdiff_t operator()(char* into, std::size_t room) {
         const ssize_t n = ::read(fd, into, room);
         if (n > 0) {
-            XXH3_64bits_update(state, into, static_cast<std::size_t>(n));
+            XXH3_64bits_update(&state, into, static_cast<std::size_t>(n));
             bytes += static_cast<std::uint64_t>(n);
         }
         return n;
     }
+    std::uint64_t digest() const { return XXH3_64bits_digest(&state); }
 };
 
-// Returns the hash of the first `bytes` bytes of the open file `fd`, read a buffer at a
-// time; false when the file holds fewer or cannot be read.
+// Returns the hash of the first `bytes` bytes of the open file `fd`, read a piece at a
+// time into a buffer on the stack, so that a look during a run never allocates; false
+// when the file holds fewer or cannot be read.
 bool hash_first(int fd, std::uint64_t bytes, std::uint64_t& hash) {
-    XXH3_state_t state;
-    XXH3_INITSTATE(&state);
-    XXH3_64bits_reset(&state);
-    constexpr std::size_t piece_size = 1 << 16;
-    const std::unique_ptr<char[]> piece(new (std::nothrow) char[piece_size]);
-    if (piece == nullptr) return false; // read the file again instead
+    hashed_reader reader(fd);
+    alignas(64) char piece[1 << 16];
     bool whole = true;
-    for (std::uint64_t left = bytes; left > 0 && whole;) {
-        const ssize_t n = ::read(fd, piece.get(), std::min<std::uint64_t>(left, piece_size));
-        whole = n > 0;
-        if (whole) {
-            XXH3_64bits_update(&state, piece.get(), static_cast<std::size_t>(n));
-            left -= static_cast<std::uint64_t>(n);
-        }
-    }
-    hash = XXH3_64bits_digest(&state);
+    while (whole && reader.bytes < bytes)
+        whole = reader(piece, std::min<std::uint64_t>(bytes - reader.bytes, sizeof piece)) > 0;
+    hash = reader.digest();
     return whole;
 }
 
@@ -133,15 +124,12 @@ file_error look(file_watch& w) {
     if (same) ::lseek(fd, 0, SEEK_SET);
     w.held = false;
     w.current = nullptr; // the old version lives on in whoever still holds it
-    XXH3_state_t state;
-    XXH3_INITSTATE(&state);
-    XXH3_64bits_reset(&state);
-    hashed_reader reader{fd, &state};
+    hashed_reader reader(fd);
     parsed p = parse_distances(
         std::ref(reader),
         std::min<std::size_t>(parse_buffer, static_cast<std::size_t>(st.st_size) + 1));
     ::close(fd);
-    w.hash = XXH3_64bits_digest(&state);
+    w.hash = reader.digest();
     w.bytes = reader.bytes;
     w.held = p.error.what != file_problem::access;
     ++w.parses;

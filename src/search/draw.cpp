@@ -20,8 +20,10 @@ void make_points(random_stream& rnd, std::uint32_t divisor, const kernel_table& 
 
 } // namespace
 
-std::int32_t give_rand(std::int32_t a, std::int32_t b, random_stream& rnd) {
-    return a + next_value(rnd) % (b - a + 1); // NOLINT(clang-analyzer-core.DivideZero): a <= b
+std::int32_t give_rand(std::int32_t a, std::int32_t b, random_stream& rnd, std::uint64_t constant) {
+    return a +
+           static_cast<std::int32_t>(remainder(static_cast<std::uint32_t>(next_value(rnd)),
+                                               static_cast<std::uint32_t>(b - a + 1), constant));
 }
 
 std::int32_t draw_subset(draw_state& d, std::int32_t n, random_stream& rnd, std::int32_t* chosen,
@@ -39,10 +41,7 @@ std::int32_t draw_subset(draw_state& d, std::int32_t n, random_stream& rnd, std:
         d.by_sizes = remainder_constant(static_cast<std::uint32_t>(n) - 1);
         d.by_points = remainder_constant(static_cast<std::uint32_t>(n) + 1);
     }
-    // K = give_rand(2, n): 2 + the next value mod (n - 1).
-    const auto size =
-        static_cast<std::int32_t>(2 + remainder(static_cast<std::uint32_t>(next_value(rnd)),
-                                                static_cast<std::uint32_t>(n) - 1, d.by_sizes));
+    const std::int32_t size = give_rand(2, n, rnd, d.by_sizes);
 
     const std::uint32_t divisor = static_cast<std::uint32_t>(n) + 1;
     const std::uint64_t inverse = d.by_points;

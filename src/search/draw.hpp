@@ -23,8 +23,10 @@ struct draw_state {
     std::uint64_t by_points = 0;
 };
 
-// Returns a + (rnd mod (b - a + 1)), a number from a to b (a <= b); one value of rnd.
-std::int32_t give_rand(std::int32_t a, std::int32_t b, random_stream& rnd);
+// Returns a + (the next value of rnd mod (b - a + 1)), a number from a to b (a <= b): one
+// value of rnd. `constant` is remainder_constant(b - a + 1) (see remainder.hpp), made once
+// for the many calls with the same a and b.
+std::int32_t give_rand(std::int32_t a, std::int32_t b, random_stream& rnd, std::uint64_t constant);
 
 // Draws the subset of one iteration among the points 1 to `n` (2 <= n <= max_points):
 // K = give_rand(2, n), then one value per attempt, point = value mod (n + 1) + 1, keeping

@@ -15,10 +15,6 @@ namespace {
 
 // ------------------------------------------------------------------ numbers
 
-bool starts(std::string_view line, std::string_view prefix) {
-    return line.substr(0, prefix.size()) == prefix;
-}
-
 // Reads a whole non-negative decimal number that makes up `text`.
 bool whole_number(std::string_view text, std::int64_t& v) {
     if (text.empty()) return false;
@@ -75,7 +71,7 @@ bool score_text(std::string_view text, double& v) {
 // Takes `prefix`, then a whole number, from the front of `line`; false when they are not
 // there.
 bool take_number(std::string_view& line, std::string_view prefix, std::int64_t& v) {
-    if (!starts(line, prefix)) return false;
+    if (!line.starts_with(prefix)) return false;
     line.remove_prefix(prefix.size());
     auto r = std::from_chars(line.data(), line.data() + line.size(), v);
     if (r.ec != std::errc{} || r.ptr == line.data()) return false;
@@ -88,8 +84,8 @@ bool take_number(std::string_view& line, std::string_view prefix, std::int64_t& 
 // A count line "nr pontos: N"; false when `line` is not one.
 bool count_line(reader& r, std::string_view line) {
     std::int64_t n = 0;
-    if (!starts(line, count_text) || !whole_number(line.substr(count_text.size()), n) || n < 2 ||
-        n > max_points)
+    if (!line.starts_with(count_text) || !whole_number(line.substr(count_text.size()), n) ||
+        n < 2 || n > max_points)
         return false;
     if (r.n != n) set_count(r, static_cast<std::int32_t>(n));
     if (r.f.points == 0) r.f.points = r.n;
@@ -142,8 +138,8 @@ bool final_verdict(std::string_view line, std::int32_t& k, double& score) {
         v > max_points)
         return false;
     line.remove_prefix(digits);
-    if (!starts(line, best_score) || line.size() < best_score.size() + best_end.size() ||
-        line.substr(line.size() - best_end.size()) != best_end)
+    if (!line.starts_with(best_score) || line.size() < best_score.size() + best_end.size() ||
+        !line.ends_with(best_end))
         return false;
     k = static_cast<std::int32_t>(v);
     return score_text(
@@ -176,7 +172,7 @@ void final_line(reader& r, std::string_view line) {
 
 // An error line that ends a run; false when `line` is not one.
 bool error_line(reader& r, std::string_view line) {
-    if (!starts(line, error_start)) return false;
+    if (!line.starts_with(error_start)) return false;
     r.f.error = std::string(line);
     r.next = expect::nothing;
     return true;
@@ -189,7 +185,7 @@ bool result_line(reader& r, std::string_view line) {
     double score = 0;
     if (!take_number(line, result_text, size) || size != r.size ||
         !take_number(line, result_iteration, number) || number != r.f.iterations ||
-        !starts(line, result_score) || !score_text(line.substr(result_score.size()), score))
+        !line.starts_with(result_score) || !score_text(line.substr(result_score.size()), score))
         return r.fail("esperava o resultado da iteracao " + std::to_string(r.f.iterations));
     count_result(r, score, r.sorted);
     return true;
@@ -267,7 +263,8 @@ bool take_line(reader& r, std::string_view line) {
     ++r.line_number;
     switch (r.next) {
     case expect::prompt:
-        if (!starts(line, prompt_line)) return r.fail("nao comeca pelo pedido do nome do ficheiro");
+        if (!line.starts_with(prompt_line))
+            return r.fail("nao comeca pelo pedido do nome do ficheiro");
         line.remove_prefix(prompt_line.size());
         if (count_line(r, line)) {
             r.next = expect::count_or_end;
@@ -276,7 +273,7 @@ bool take_line(reader& r, std::string_view line) {
         return error_line(r, line) || r.fail("esperava o numero de pontos");
     case expect::count_or_end:
         if (count_line(r, line) || error_line(r, line)) return true;
-        if (starts(line, best_text)) {
+        if (line.starts_with(best_text)) {
             final_line(r, line);
             return true;
         }

@@ -24,10 +24,6 @@ namespace subset {
 
 namespace {
 
-bool starts(std::string_view line, std::string_view prefix) {
-    return line.substr(0, prefix.size()) == prefix;
-}
-
 // Whether `in` is a regular file that can be read at any offset, and where it stands.
 bool regular(std::FILE* in, off_t& at) {
     const int fd = fileno(in);
@@ -93,7 +89,8 @@ trace_read read_trace(std::FILE* in, trace_figures& f, std::string& problem,
     // Anything else stops early: a line cut short is left out, and so is the iteration it
     // belongs to.
     if (!carry.empty() || (r.next != expect::nothing)) {
-        if (r.line_number == 0 && !starts(prompt_line, carry) && !starts(carry, prompt_line)) {
+        if (r.line_number == 0 && !prompt_line.starts_with(carry) &&
+            !carry.starts_with(prompt_line)) {
             r.line_number = 1;
             r.fail("nao comeca pelo pedido do nome do ficheiro");
             return trace_read::not_trace;

@@ -8,7 +8,6 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
-#include <mutex>
 
 namespace subset {
 
@@ -25,9 +24,9 @@ char* put_int(char* at, std::int64_t v) {
     return std::to_chars(at, at + 24, v).ptr;
 }
 
-// "%d " for every point number, made once at start-up (a table of 65,537 is past what
-// compilers agree to work out at compile time): the text and its length, in eight bytes
-// so that one fixed-size copy moves any of them.
+// "%d " for every point number, made once, by whoever first needs them (a table of 65,537
+// is past what compilers agree to work out at compile time): the text and its length, in
+// eight bytes so that one fixed-size copy moves any of them.
 struct point_label {
     char text[7];
     std::uint8_t length;
@@ -35,27 +34,34 @@ struct point_label {
 static_assert(sizeof(point_label) == 8);
 static_assert(max_points < 1'000'000, "a label holds six digits and a space");
 
-std::array<point_label, max_points + 1> point_labels; // written once, by make_labels
-std::once_flag point_labels_made;
-
-// Fills point_labels in place (a copy would take half a megabyte of stack).
-void fill_point_labels() {
+// Fills `labels` in place (a copy would take half a megabyte of stack).
+void fill_point_labels(std::array<point_label, max_points + 1>& labels) {
     for (int v = 1; v <= max_points; ++v) {
         char digits[8] = {};
         int n = 0;
         for (int rest = v; rest > 0; rest /= 10) digits[n++] = static_cast<char>('0' + rest % 10);
-        point_label& label = point_labels[static_cast<std::size_t>(v)];
+        point_label& label = labels[static_cast<std::size_t>(v)];
         for (int k = 0; k < n; ++k) label.text[k] = digits[n - 1 - k];
         label.text[n] = ' ';
         label.length = static_cast<std::uint8_t>(n + 1);
     }
 }
 
+// The labels, filled on the first call, from any thread: the filling is a function's
+// static's initialisation, which the language runs once and makes every thread wait for.
+const point_label* point_labels() {
+    static std::array<point_label, max_points + 1> labels; // zero until filled
+    static const bool filled = (fill_point_labels(labels), true);
+    static_cast<void>(filled);
+    return labels.data();
+}
+
 // `points` (each from 1 to max_points), one space after each, then a line end. Needs
 // 8 bytes a point and one more.
 char* put_points(char* at, const std::int32_t* points, std::int32_t count) {
+    const point_label* labels = point_labels();
     for (std::int32_t i = 0; i < count; ++i) {
-        const point_label& label = point_labels[static_cast<std::size_t>(points[i])];
+        const point_label& label = labels[points[i]];
         std::memcpy(at, &label, sizeof label);
         at += label.length;
     }
@@ -66,7 +72,7 @@ char* put_points(char* at, const std::int32_t* points, std::int32_t count) {
 // `v` (from 1 to max_points) in decimal, from the labels' table; writes up to 7 bytes
 // past its end.
 char* put_small(char* at, std::int32_t v) {
-    const point_label& label = point_labels[static_cast<std::size_t>(v)];
+    const point_label& label = point_labels()[v];
     std::memcpy(at, &label, sizeof label);
     return at + label.length - 1;
 }
@@ -119,10 +125,6 @@ bool micro_units(float f, std::uint64_t& units) {
 }
 
 } // namespace
-
-void make_labels() {
-    std::call_once(point_labels_made, fill_point_labels);
-}
 
 char* put_score(char* at, float score) {
     std::uint64_t units = 0;

@@ -88,10 +88,6 @@ decimal decimal_of(std::int64_t v);
 // Adds one to `d`.
 void count_up(decimal& d);
 
-// Makes the table of point labels that put_iteration and put_best_subset write from:
-// once, whoever calls it first; every run calls it at its start.
-void make_labels();
-
 // The eight lines of iteration `number`: count n, the k points as drawn and sorted, the
 // pair count and the score.
 char* put_iteration(char* at, std::int32_t n, const decimal& number, const std::int32_t* drawn,

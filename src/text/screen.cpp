@@ -1,10 +1,10 @@
 // The terminal's lines; their text is in lines.hpp.
 #include "text/screen.hpp"
 
-#include <chrono>
 #include <ostream>
 #include <string>
 
+#include "base/clock.hpp"
 #include "text/lines.hpp"
 
 namespace subset {
@@ -12,12 +12,6 @@ namespace subset {
 namespace {
 
 constexpr std::int64_t redraw_every_ns = 250'000'000;
-
-std::int64_t steady_ns() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 void show(screen& s, const char* from, const char* to) {
     s.to->write(from, to - from);
