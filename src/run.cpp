@@ -11,6 +11,7 @@
 #include <ostream>
 #include <string>
 
+#include "engine/resources.hpp"
 #include "engine/run_state.hpp"
 #include "engine/split_draw.hpp"
 #include "text/lines.hpp"
@@ -50,11 +51,14 @@ bool draw_iteration(run_context& run, std::int32_t l, random_stream& rnd) {
 // Starts the workers and the ring: as many workers as asked for and can be had, or none,
 // with smaller batches, when memory is short; false when not even that can be had.
 bool start_work(run_context& run, int workers, bool splits) {
-    // The ring first: a thread's stack, once had, stays taken after the thread ends.
-    if (!ring_make(run.ring, run.workers, workers, splits, run.data.max, *run.settings.kernels))
-        return false;
-    run.workers.done.reserve(run.ring.batches.size()); // never grown by a worker
+    // The memory first: a thread's stack, once had, stays taken after the thread ends.
+    const kernel_table& kernels = *run.settings.kernels;
+    if (!resources_make(run, plan_resources(run.data.max, workers, splits, kernels))) {
+        workers = 0;
+        if (!resources_make(run, plan_short(run.data.max, kernels))) return false;
+    }
     workers_start(run.workers, workers, run.settings.before_thread);
+    if (run.settings.started) run.settings.started();
     return true;
 }
 
@@ -131,7 +135,6 @@ int run_with(run_context& run, std::istream& in, std::ostream& err, std::int32_t
         return finish(run, err, 1);
     }
     trace_commit(run.out, put_count(trace_room(run.out, line_room), run.data.max));
-    run.best.points.reserve(max_points);
     const std::int32_t n = run.data.max;
     if (!start_work(run, workers_for(settings, n), may_split(settings, n, rnd))) {
         end_with(run, no_memory_line);
@@ -169,14 +172,17 @@ int run_search(std::istream& in, std::ostream& out, std::ostream& err, std::int3
         return 1;
     }
     trace_start(run->out, &out);
+    int status = 1;
     try {
-        return run_with(*run, in, err, iterations, rnd);
+        status = run_with(*run, in, err, iterations, rnd);
     } catch (const std::bad_alloc&) {
         // Memory ran out outside the iterations (the name, the screen): nothing in flight.
         workers_stop(run->workers);
         if (!run->ended) end_with(*run, no_memory_line);
-        return finish(*run, err, 1);
+        status = finish(*run, err, 1);
     }
+    resources_free(*run);
+    return status;
 }
 
 } // namespace subset

@@ -4,8 +4,29 @@
 #include <algorithm>
 
 #include "base/check.hpp"
+#include "text/lines.hpp"
 
 namespace subset {
+
+namespace {
+
+// The text room of a batch of `points` drawn points: the longest lines of its most
+// iterations.
+std::size_t text_bytes(std::size_t points) {
+    return iteration_room(0) * batch_iterations + 12 * points;
+}
+
+} // namespace
+
+void batch_make(batch& b, std::size_t points) {
+    b.drawn.reserve(points);
+    b.sorted.reserve(points + sorted_spare);
+    batch_text_room(b, text_bytes(points));
+}
+
+std::size_t batch_bytes(std::size_t points) {
+    return sizeof(std::int32_t) * (points + points + sorted_spare) + text_bytes(points);
+}
 
 void batch_reset(batch& b, std::size_t points, std::int32_t first, version_ptr from) {
     b.from = std::move(from);

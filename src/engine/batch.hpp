@@ -46,6 +46,7 @@ struct batch {
     std::int64_t stop_at = 0;              // no iteration is drawn from here on
     std::int64_t at[batch_iterations + 1]; // where each iteration starts in the stream
     // Written by the worker.
+    bool done = false;                    // worked on; under the pool's lock (workers.hpp)
     bool failed = false;                  // the memory to work on it could not be had
     std::vector<std::int32_t> sorted;     // points of each, sorted (sorted_spare more entries)
     subset_ref subsets[batch_iterations]; // each one's sorted points, as scoring takes them
@@ -57,6 +58,13 @@ struct batch {
     std::size_t text_room = 0; // bytes at `text`
     std::size_t text_used = 0;
 };
+
+// Makes the room of `b` for `points` drawn points: their lists and their text. Throws
+// std::bad_alloc when it cannot be had.
+void batch_make(batch& b, std::size_t points);
+
+// The bytes batch_make takes for `points` drawn points (the batch itself apart).
+std::size_t batch_bytes(std::size_t points);
 
 // Makes `b` empty, ready to take up to `points` drawn points (and at least one subset of
 // its version's every point) of iterations that start at `first` and use the version

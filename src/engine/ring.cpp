@@ -1,56 +1,36 @@
-// The ring of batches: its making, with the fallback for short memory, and the order in
-// which its batches go round.
+// The ring of batches: the order in which its batches go round, and its cursors.
 #include "engine/ring.hpp"
 
-#include <algorithm>
-#include <new>
-
-#include "text/lines.hpp"
+#include "base/check.hpp"
+#include "engine/workers.hpp"
 
 namespace subset {
 
 namespace {
 
-// Drawn points that all the batches in flight may hold together (each takes about 18
-// bytes of lists and text), so that memory stays bounded whatever the number of workers.
-constexpr std::size_t points_in_flight = 1 << 19;
-// What a ring takes when that much cannot be had: two batches, and no worker.
-constexpr std::size_t fallback_points = 1 << 13;
-// Iterations a batch holds about, at most, when no worker takes batches: each one is
-// sorted, scored and written as soon as it is drawn, so more would only take memory.
-constexpr std::size_t one_thread_iterations = 640;
+// The batch of the ring that the `taken`-th batch taken uses.
+batch& ring_at(batch_ring& ring, std::int64_t taken) {
+    return ring.batches[static_cast<std::size_t>(taken % std::ssize(ring.batches))];
+}
 
-// Makes the ring for `workers` workers, with room for `points` drawn points in all;
-// false when its memory cannot be had. A split draw keeps four more batches: its
-// batches go to the workers twice (drawn, then scored), and its own thread works on
-// them while it waits. On two CPUs with bench_driver, 141 points: 0.56 s with two more
-// than the workers, 0.46 s with six.
-bool make(batch_ring& ring, worker_pool& pool, int workers, bool splits, std::int32_t n,
-          const kernel_table& kernels, std::size_t points) {
-    try {
-        ring.batches = std::vector<batch>(static_cast<std::size_t>(workers) + (splits ? 6 : 2));
-        if (workers == 0)
-            points = std::min(points, ring.batches.size() * one_thread_iterations *
-                                          (static_cast<std::size_t>(n) + 2) / 2);
-        ring.batch_points =
-            std::max<std::size_t>(points / ring.batches.size(), static_cast<std::size_t>(n));
-        for (batch& b : ring.batches) {
-            b.drawn.reserve(ring.batch_points);
-            b.sorted.reserve(ring.batch_points + sorted_spare);
-            batch_text_room(b, iteration_room(0) * batch_iterations + 12 * ring.batch_points);
-        }
-        // This thread's scratch, and each worker's.
-        pool.scratch.clear();
-        pool.scratch.resize(static_cast<std::size_t>(workers) + 1);
-        for (worker_scratch& s : pool.scratch) scratch_reserve(s, n, kernels, splits);
-        return true;
-    } catch (const std::bad_alloc&) {
-        ring.batches.clear();
-        ring.batches.shrink_to_fit();
-        pool.scratch.clear();
-        pool.scratch.shrink_to_fit();
-        return false;
-    }
+// Whether the cursors stand in their order; checked after every move.
+[[maybe_unused]] bool in_order(const batch_ring& ring) {
+    return 0 <= ring.written && ring.written <= ring.handed && ring.handed <= ring.filled &&
+           ring.filled - ring.written <= std::ssize(ring.batches);
+}
+
+// Takes the next batch for drawing.
+batch& take_next(batch_ring& ring) {
+    SUBSET_CHECK(!ring_full(ring));
+    batch& b = ring_at(ring, ring.filled++);
+    SUBSET_CHECK(in_order(ring));
+    return b;
+}
+
+// Counts `count` more batches as handed over, once submitted.
+void count_handed(batch_ring& ring, std::int64_t count) {
+    ring.handed += count;
+    SUBSET_CHECK(in_order(ring));
 }
 
 // Whether batches of a file of `n` points hold so few iterations that they go to the
@@ -65,16 +45,9 @@ bool in_pairs(const batch_ring& ring, const worker_pool& pool, const batch& b) {
 
 } // namespace
 
-bool ring_make(batch_ring& ring, worker_pool& pool, int& workers, bool splits, std::int32_t n,
-               const kernel_table& kernels) {
-    if (make(ring, pool, workers, splits, n, kernels, points_in_flight)) return true;
-    workers = 0;
-    return make(ring, pool, 0, false, n, kernels, fallback_points);
-}
-
 void ring_take(batch_ring& ring, std::int32_t first, version_ptr from,
                const kernel_table& kernels) {
-    batch& b = ring_at(ring, ring.filled++);
+    batch& b = take_next(ring);
     batch_reset(b, ring.batch_points, first, std::move(from));
     b.kernels = &kernels;
     ring.current = &b;
@@ -87,12 +60,12 @@ void ring_hand_over(batch_ring& ring, worker_pool& pool) {
         ring.waiting->partner = &b;
         workers_submit(pool, *ring.waiting);
         ring.waiting = nullptr;
-        ring.handed += 2;
+        count_handed(ring, 2);
     } else if (b.from != nullptr && b.error.what == file_problem::none && in_pairs(ring, pool, b)) {
         ring.waiting = &b;
     } else {
         workers_submit(pool, b);
-        ++ring.handed;
+        count_handed(ring, 1);
     }
 }
 
@@ -100,19 +73,53 @@ void ring_hand_over_waiting(batch_ring& ring, worker_pool& pool) {
     if (ring.waiting == nullptr) return;
     workers_submit(pool, *ring.waiting);
     ring.waiting = nullptr;
-    ++ring.handed;
+    count_handed(ring, 1);
 }
 
 batch& ring_oldest(batch_ring& ring, worker_pool& pool, bool ended) {
+    SUBSET_CHECK(ring.written < ring.handed);
     batch& b = ring_at(ring, ring.written++);
     workers_wait(pool, b);
-    if (b.failed && !ended) {
-        // The run goes on without workers, here, and ends only when even this thread
-        // cannot.
-        workers_stop(pool);
-        work_on(b, pool.scratch.front());
-    }
+    // The run goes on without workers, here, and ends only when even this thread cannot.
+    if (!ended) workers_redo_here(pool, b);
     return b;
+}
+
+bool ring_oldest_ready(const batch_ring& ring, worker_pool& pool) {
+    return ring.written < ring.handed &&
+           workers_finished(
+               pool,
+               ring.batches[static_cast<std::size_t>(ring.written % std::ssize(ring.batches))]);
+}
+
+batch& ring_take_segment(batch_ring& ring) {
+    return take_next(ring);
+}
+
+batch& ring_unhanded_at(batch_ring& ring, std::int64_t i) {
+    SUBSET_CHECK(i >= 0 && i < ring_unhanded(ring));
+    return ring_at(ring, ring.handed + i);
+}
+
+batch& ring_last_handed(batch_ring& ring) {
+    SUBSET_CHECK(ring.handed > 0);
+    return ring_at(ring, ring.handed - 1);
+}
+
+void ring_hand_over_oldest_unhanded(batch_ring& ring, worker_pool& pool) {
+    SUBSET_CHECK(ring.handed < ring.filled);
+    workers_submit(pool, ring_at(ring, ring.handed));
+    count_handed(ring, 1);
+}
+
+void ring_drop_unhanded(batch_ring& ring, worker_pool& pool) {
+    for (std::int64_t i = ring.handed; i < ring.filled; ++i) {
+        batch& b = ring_at(ring, i);
+        if (b.job == task::draw) workers_wait(pool, b);
+        b.from = nullptr;
+    }
+    ring.filled = ring.handed;
+    SUBSET_CHECK(in_order(ring));
 }
 
 } // namespace subset

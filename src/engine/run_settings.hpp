@@ -20,6 +20,9 @@ struct run_settings {
     // Worker threads; -1: one per CPU, one fewer for files under 200 points, none on one.
     int workers = -1;
     std::function<void()> before_thread; // runs before each worker starts; may throw (tests)
+    // Runs once the run's memory is made and its workers started, before the first
+    // iteration: nothing is allocated after it but for a larger version of the file (tests).
+    std::function<void()> started;
     // The kernels that draw, sort and score: the best this processor can execute, or
     // one that tests and the benchmark name (see kernels.hpp).
     const kernel_table* kernels = &best_kernels();

@@ -65,7 +65,7 @@ void start_segment(run_context& run, split_plan& plan, std::int32_t first) {
         plan.reach = jump_of(segment_reach(run, n));
         plan.points = n;
     }
-    batch& b = ring_at(run.ring, run.ring.filled++);
+    batch& b = ring_take_segment(run.ring);
     prepare_segment(run, b, plan.next, position(plan.next) + plan.reach.distance, first);
     workers_submit(run.workers, b);
     plan.next = jumped(plan.next, plan.reach);
@@ -76,12 +76,9 @@ void start_segment(run_context& run, split_plan& plan, std::int32_t first) {
 bool wait_drawn(run_context& run, batch& b) {
     if (b.job != task::draw) return true; // drawn here, or waited for already
     workers_wait(run.workers, b);
-    if (b.failed) {
-        workers_stop(run.workers); // the run goes on without workers
-        work_on(b, run.workers.scratch.front());
-    }
+    const bool drawn = workers_redo_here(run.workers, b);
     b.job = task::score;
-    return !b.failed;
+    return drawn;
 }
 
 // Draws the segment of `b` again, here, from `start`, the run's own position, for the
@@ -95,19 +92,18 @@ bool draw_again(run_context& run, batch& b, const random_stream& start) {
 
 // Hands the held batch over to be scored, cut at the run's last iteration.
 void release_held(run_context& run, std::int32_t iterations) {
-    batch& held = ring_at(run.ring, run.ring.handed);
+    batch& held = ring_unhanded_at(run.ring, 0);
     held.count = std::min(held.count, held.skip + (iterations - held.first));
     held.job = task::score;
-    workers_submit(run.workers, held);
-    ++run.ring.handed;
+    ring_hand_over_oldest_unhanded(run.ring, run.workers);
 }
 
 // Joins the segment after the held one to it: follows the held one's chain into its
 // starts, or draws it again from where the held one ends when they do not meet or the
 // file's point count changed. The held one then goes to be scored, and the next is held.
 split_end join_next(run_context& run, std::int32_t iterations, random_stream& rnd) {
-    batch& held = ring_at(run.ring, run.ring.handed);
-    batch& next = ring_at(run.ring, run.ring.handed + 1);
+    batch& held = ring_unhanded_at(run.ring, 0);
+    batch& next = ring_unhanded_at(run.ring, 1);
     if (!wait_drawn(run, held) || !wait_drawn(run, next)) {
         release_held(run, iterations);
         return split_end::no_memory;
@@ -166,24 +162,18 @@ split_end run_split(run_context& run, std::int32_t& l, std::int32_t iterations,
     while (end == split_end::going) {
         // Written first when it is ready; else drawn further while there is room; else
         // joined; else waited for.
-        const bool ready = run.ring.written < run.ring.handed &&
-                           workers_finished(run.workers, ring_at(run.ring, run.ring.written));
-        if (!ready && run.ring.filled - run.ring.written < std::ssize(run.ring.batches)) {
+        const bool ready = ring_oldest_ready(run.ring, run.workers);
+        if (!ready && !ring_full(run.ring)) {
             start_segment(run, plan, 0);
-        } else if (!ready && run.ring.handed + 1 < run.ring.filled) {
+        } else if (!ready && ring_unhanded(run.ring) > 1) {
             end = join_next(run, iterations, rnd);
         } else {
             write_oldest(run);
         }
     }
-    if (end == split_end::one_thread) l = reached(ring_at(run.ring, run.ring.handed - 1));
+    if (end == split_end::one_thread) l = reached(ring_last_handed(run.ring));
     // The segments still being drawn are not the run's.
-    for (std::int64_t i = run.ring.handed; i < run.ring.filled; ++i) {
-        batch& b = ring_at(run.ring, i);
-        if (b.job == task::draw) workers_wait(run.workers, b);
-        b.from = nullptr;
-    }
-    run.ring.filled = run.ring.handed;
+    ring_drop_unhanded(run.ring, run.workers);
     run.workers.helping = false;
     return end;
 }

@@ -18,6 +18,12 @@ void scratch_reserve(worker_scratch& s, std::int32_t n, const kernel_table& kern
     if (draws && s.drawing == nullptr) s.drawing = std::make_unique<draw_state>();
 }
 
+std::size_t scratch_bytes(std::int32_t n, const kernel_table& kernels, bool draws) {
+    return sizeof(std::uint64_t) * (static_cast<std::size_t>(n / 64) + 1) +
+           (sizeof(subset_ref) + sizeof(float)) * 2 * batch_iterations +
+           score_bytes(n, 2 * batch_iterations, kernels) + (draws ? sizeof(draw_state) : 0);
+}
+
 namespace {
 
 // Sorts the iterations of `b` from `skip` on into `sorted`, pointing `subsets` at them.

@@ -7,44 +7,71 @@
 #include <new>
 #include <system_error>
 
+#include "base/check.hpp"
+
 namespace subset {
 
 namespace {
+
+// Takes the oldest job off the queue; the lock is held and the queue holds one.
+batch& take_job(worker_pool& pool) {
+    SUBSET_CHECK(pool.queued > 0);
+    batch& b = *pool.queue[pool.queue_front];
+    pool.queue_front = (pool.queue_front + 1) % pool.queue.size();
+    --pool.queued;
+    return b;
+}
+
+// Marks the job of `b` done, its partner's too, and wakes the thread that waits for one;
+// the lock is held.
+void finish_job(worker_pool& pool, batch& b) {
+    b.done = true;
+    if (b.partner != nullptr) b.partner->done = true;
+    if (pool.waiting) pool.finished.notify_all();
+}
 
 // A worker's life: takes the batches handed over, in order, until the pool stops.
 void worker_loop(worker_pool& pool, worker_scratch& scratch) {
     std::unique_lock<std::mutex> hold(pool.lock);
     for (;;) {
         ++pool.idle;
-        pool.handed.wait(hold, [&] { return pool.stopping || !pool.queue.empty(); });
+        pool.handed.wait(hold, [&] { return pool.stopping || pool.queued > 0; });
         --pool.idle;
-        if (pool.queue.empty()) return;
-        batch* b = pool.queue.front();
-        pool.queue.pop_front();
-        if (b->partner != nullptr) pool.queue.pop_front(); // handed over right behind it
+        if (pool.queued == 0) return;
+        batch& b = take_job(pool);
         hold.unlock();
-        work_on(*b, scratch);
+        work_on(b, scratch);
         hold.lock();
-        pool.done.push_back(b);
-        if (b->partner != nullptr) pool.done.push_back(b->partner);
-        if (pool.waiting) pool.finished.notify_all();
+        finish_job(pool, b);
     }
-}
-
-// The scratch of the thread that hands batches over, made when the pool has none.
-worker_scratch& own_scratch(worker_pool& pool) {
-    if (pool.scratch.empty()) pool.scratch.resize(1);
-    return pool.scratch.front();
 }
 
 } // namespace
 
+void workers_make(worker_pool& pool, std::size_t batches, int workers, std::int32_t n,
+                  const kernel_table& kernels, bool draws) {
+    pool.queue.assign(batches, nullptr);
+    pool.queue_front = 0;
+    pool.queued = 0;
+    pool.scratch.clear();
+    pool.scratch.resize(static_cast<std::size_t>(workers) + 1);
+    for (worker_scratch& s : pool.scratch) scratch_reserve(s, n, kernels, draws);
+}
+
+void workers_free(worker_pool& pool) {
+    SUBSET_CHECK(pool.threads.empty());
+    pool.queue.clear();
+    pool.queue.shrink_to_fit();
+    pool.queued = 0;
+    pool.scratch.clear();
+    pool.scratch.shrink_to_fit();
+}
+
 int workers_start(worker_pool& pool, int count, const std::function<void()>& before_each) {
+    SUBSET_CHECK(pool.scratch.size() > static_cast<std::size_t>(count));
     pool.stopping = false;
     try {
-        pool.done.reserve(static_cast<std::size_t>(count) + 2); // never grown by a worker
-        if (pool.scratch.size() < static_cast<std::size_t>(count) + 1)
-            pool.scratch.resize(static_cast<std::size_t>(count) + 1);
+        pool.threads.reserve(static_cast<std::size_t>(count));
         for (int i = 0; i < count; ++i) {
             if (before_each) before_each();
             pool.threads.emplace_back(worker_loop, std::ref(pool),
@@ -58,14 +85,19 @@ int workers_start(worker_pool& pool, int count, const std::function<void()>& bef
 
 void workers_submit(worker_pool& pool, batch& b) {
     if (pool.threads.empty()) {
-        work_on(b, own_scratch(pool));
+        work_on(b, pool.scratch.front());
+        b.done = true;
+        if (b.partner != nullptr) b.partner->done = true;
         return;
     }
     bool wake = false;
     {
         std::lock_guard<std::mutex> hold(pool.lock);
-        pool.queue.push_back(&b);
-        if (b.partner != nullptr) pool.queue.push_back(b.partner);
+        SUBSET_CHECK(pool.queued < pool.queue.size());
+        b.done = false;
+        if (b.partner != nullptr) b.partner->done = false;
+        pool.queue[(pool.queue_front + pool.queued) % pool.queue.size()] = &b;
+        ++pool.queued;
         wake = pool.idle > 0; // a busy worker takes it when done with its own
     }
     if (wake) pool.handed.notify_one();
@@ -74,26 +106,15 @@ void workers_submit(worker_pool& pool, batch& b) {
 void workers_wait(worker_pool& pool, batch& b) {
     if (pool.threads.empty()) return;
     std::unique_lock<std::mutex> hold(pool.lock);
-    for (;;) {
-        const auto it = std::find(pool.done.begin(), pool.done.end(), &b);
-        if (it != pool.done.end()) {
-            pool.done.erase(it);
-            return;
-        }
-        if (pool.helping && !pool.queue.empty()) {
+    while (!b.done) {
+        if (pool.helping && pool.queued > 0) {
             // Rather than sleep, work on the oldest batch not yet taken: with no more
             // workers than CPUs, the waiting thread's CPU would otherwise stand idle.
-            batch* other = pool.queue.front();
-            pool.queue.pop_front();
-            if (other->partner != nullptr) pool.queue.pop_front();
+            batch& other = take_job(pool);
             hold.unlock();
-            work_on(*other, own_scratch(pool));
+            work_on(other, pool.scratch.front());
             hold.lock();
-            const bool waited_for = other == &b || other->partner == &b;
-            if (other != &b) pool.done.push_back(other);
-            if (other->partner != nullptr && other->partner != &b)
-                pool.done.push_back(other->partner);
-            if (waited_for) return;
+            finish_job(pool, other);
             continue;
         }
         pool.waiting = true;
@@ -105,7 +126,14 @@ void workers_wait(worker_pool& pool, batch& b) {
 bool workers_finished(worker_pool& pool, const batch& b) {
     if (pool.threads.empty()) return true;
     std::lock_guard<std::mutex> hold(pool.lock);
-    return std::find(pool.done.begin(), pool.done.end(), &b) != pool.done.end();
+    return b.done;
+}
+
+bool workers_redo_here(worker_pool& pool, batch& b) {
+    if (!b.failed) return true;
+    workers_stop(pool);
+    work_on(b, pool.scratch.front());
+    return !b.failed;
 }
 
 void workers_stop(worker_pool& pool) {
@@ -116,7 +144,6 @@ void workers_stop(worker_pool& pool) {
     pool.handed.notify_all();
     for (std::thread& t : pool.threads) t.join();
     pool.threads.clear();
-    pool.done.clear();
 }
 
 int usable_cpus() {

@@ -149,6 +149,12 @@ void score_reserve(score_scratch& s, std::int32_t n, int count, const kernel_tab
     }
 }
 
+std::size_t score_bytes(std::int32_t n, int count, const kernel_table& kernels) {
+    return sizeof(int) * (static_cast<std::size_t>(count) + static_cast<std::size_t>(n) + 2) +
+           sizeof(std::int32_t) * side_by_side * stride_for(n) +
+           kernels.sweep_point_bytes * (static_cast<std::size_t>(n) + 1);
+}
+
 void dist_med(const subset_ref* subsets, int count, const version& items, float* scores,
               const kernel_table& kernels) {
     score_scratch scratch;

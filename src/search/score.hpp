@@ -37,6 +37,9 @@ struct score_scratch {
 // growing later. Throws std::bad_alloc when the room cannot be had.
 void score_reserve(score_scratch& s, std::int32_t n, int count, const kernel_table& kernels);
 
+// The bytes score_reserve takes for the same, in a scratch that had none.
+std::size_t score_bytes(std::int32_t n, int count, const kernel_table& kernels);
+
 // Scores `count` subsets of the version `items` (the iteration's myItems): scores[s] is the single-
 // precision sum of the distances of subset s's pairs (c0,c1), (c0,c2), ..., (c1,c2), ...,
 // added one by one in that order to a sum that starts at +0, divided by its size.
