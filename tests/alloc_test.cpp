@@ -33,22 +33,63 @@ void* allocate(std::size_t size, std::size_t alignment) {
 
 } // namespace
 
-void* operator new(std::size_t size) {
+// Never inlined: GCC, seeing malloc's pointer given to free in a caller, would take the
+// pairs for mismatched. Every form is replaced, since a sanitizer's runtime brings its
+// own of each.
+[[gnu::noinline]] void* operator new(std::size_t size) {
     return allocate(size, 0);
 }
-void* operator new(std::size_t size, std::align_val_t alignment) {
+[[gnu::noinline]] void* operator new[](std::size_t size) {
+    return allocate(size, 0);
+}
+[[gnu::noinline]] void* operator new(std::size_t size, std::align_val_t alignment) {
     return allocate(size, static_cast<std::size_t>(alignment));
 }
-void operator delete(void* p) noexcept {
+[[gnu::noinline]] void* operator new[](std::size_t size, std::align_val_t alignment) {
+    return allocate(size, static_cast<std::size_t>(alignment));
+}
+[[gnu::noinline]] void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    try {
+        return allocate(size, 0);
+    } catch (...) {
+        return nullptr;
+    }
+}
+[[gnu::noinline]] void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    try {
+        return allocate(size, 0);
+    } catch (...) {
+        return nullptr;
+    }
+}
+[[gnu::noinline]] void operator delete(void* p) noexcept {
     std::free(p);
 }
-void operator delete(void* p, std::size_t) noexcept {
+[[gnu::noinline]] void operator delete[](void* p) noexcept {
     std::free(p);
 }
-void operator delete(void* p, std::align_val_t) noexcept {
+[[gnu::noinline]] void operator delete(void* p, std::size_t) noexcept {
     std::free(p);
 }
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept {
+[[gnu::noinline]] void operator delete[](void* p, std::size_t) noexcept {
+    std::free(p);
+}
+[[gnu::noinline]] void operator delete(void* p, std::align_val_t) noexcept {
+    std::free(p);
+}
+[[gnu::noinline]] void operator delete[](void* p, std::align_val_t) noexcept {
+    std::free(p);
+}
+[[gnu::noinline]] void operator delete(void* p, std::size_t, std::align_val_t) noexcept {
+    std::free(p);
+}
+[[gnu::noinline]] void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
+    std::free(p);
+}
+[[gnu::noinline]] void operator delete(void* p, const std::nothrow_t&) noexcept {
+    std::free(p);
+}
+[[gnu::noinline]] void operator delete[](void* p, const std::nothrow_t&) noexcept {
     std::free(p);
 }
 

@@ -294,3 +294,32 @@ TEST(Summary, SaysPlainlyWhatARefusedRunOrNoInputIs) {
     EXPECT_EQ(0, r.status);
     EXPECT_EQ(0U, r.out.rfind("uso: trace_summary [--csv] [FICHEIRO]\n", 0)) << r.out;
 }
+
+TEST(Summary, WritesItsCsvToAFileInTheSamePass) {
+    // --csv-para writes, beside the table, the very CSV that --csv prints: for a whole
+    // trace, one cut short, a refused run (the header alone) and no trace (nothing).
+    scratch_dir dir;
+    const std::string trace = example_trace(dir.file("four"));
+    write_file(dir.file("whole"), trace);
+    write_file(dir.file("cut"), trace.substr(0, trace.size() - 30));
+    write_file(dir.file("refused"), prompt + no_access);
+    write_file(dir.file("none"), "not a trace\n");
+    for (const char* name : {"whole", "cut", "refused", "none"}) {
+        const program_result table = summarise(dir.file(name), "");
+        const program_result csv = summarise(dir.file(name), "--csv");
+        const program_result both = summarise(dir.file(name), "--csv-para " + dir.file("out.csv"));
+        EXPECT_EQ(table.status, both.status) << name;
+        EXPECT_EQ(table.out, both.out) << name;
+        EXPECT_EQ(table.err, both.err) << name;
+        EXPECT_EQ(csv.out, read_file(dir.file("out.csv"))) << name;
+    }
+    EXPECT_EQ("", read_file(dir.file("out.csv"))); // the last, no trace
+    EXPECT_EQ("k,iteracoes,nan,media,minimo,maximo,iteracao_do_maximo\n",
+              summarise(dir.file("refused"), "--csv").out);
+    // A CSV file that cannot be made fails at once.
+    const program_result r = summarise(dir.file("whole"), "--csv-para " + dir.file("no/such.csv"));
+    EXPECT_EQ(1, r.status);
+    EXPECT_EQ("", r.out);
+    EXPECT_EQ(0U, r.err.rfind("trace_summary: nao consigo criar " + dir.file("no/such.csv"), 0))
+        << r.err;
+}
