@@ -98,12 +98,13 @@ bool same_float(float a, float b) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    const parsed got = parse_distances(text);
-    const std::int32_t max = got.v != nullptr ? got.v->points : 0;
-    const std::int64_t pairs = got.v != nullptr ? std::int64_t{max} * (max - 1) / 2 : -1;
+    file_error got_error;
+    const version_ptr got = parse_distances(text, got_error);
+    const std::int32_t max = got != nullptr ? got->points : 0;
+    const std::int64_t pairs = got != nullptr ? std::int64_t{max} * (max - 1) / 2 : -1;
     char line[line_room];
     const std::string printed(line,
-                              pairs >= 0 ? put_count(line, max) : put_file_error(line, got.error));
+                              pairs >= 0 ? put_count(line, max) : put_file_error(line, got_error));
 
     const expectation want = expect(data, size);
     if (printed != want.line) {
@@ -115,7 +116,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t i = 0;
     for (std::int32_t a = 1; a < max && pairs >= 0; ++a) {
         for (std::int32_t b = a + 1; b <= max + 1; ++b) {
-            const float read = got.v->dist[static_cast<std::size_t>(pair_index(a, b, max))];
+            const float read = got->dist[static_cast<std::size_t>(pair_index(a, b, max))];
             if (!same_float(read, b <= max ? want.pairs[i++].dist : +0.0F)) {
                 std::fprintf(stderr, "pair (%d, %d) differs\n", a, b);
                 std::abort();
@@ -124,14 +125,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     // Through a buffer of a few bytes, every boundary falls somewhere inside the text:
     // the parse must not change.
-    const parsed small = parse_distances(text, 1 + size % 7);
-    if ((small.v == nullptr) != (got.v == nullptr) || small.error.what != got.error.what ||
-        small.error.detail != got.error.detail) {
+    file_error small_error;
+    const version_ptr small = parse_distances(text, small_error, 1 + size % 7);
+    if ((small == nullptr) != (got == nullptr) || small_error.what != got_error.what ||
+        small_error.detail != got_error.detail) {
         std::fprintf(stderr, "a small buffer changed the outcome\n");
         std::abort();
     }
-    for (std::size_t t = 0; got.v != nullptr && t < table_size(max); ++t) {
-        if (!same_float(small.v->dist[t], got.v->dist[t])) {
+    for (std::size_t t = 0; got != nullptr && t < table_size(max); ++t) {
+        if (!same_float(small->dist[t], got->dist[t])) {
             std::fprintf(stderr, "a small buffer changed entry %zu\n", t);
             std::abort();
         }

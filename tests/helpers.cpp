@@ -114,6 +114,18 @@ std::vector<float> distances_of(const std::string& text) {
     return dist;
 }
 
+parsed parsed_of(std::string_view text, std::size_t buffer) {
+    parsed p;
+    p.v = subset::parse_distances(text, p.error, buffer);
+    return p;
+}
+
+parsed parsed_of(const subset::byte_source& source, std::size_t buffer) {
+    parsed p;
+    p.v = subset::parse_distances(source, p.error, buffer);
+    return p;
+}
+
 // ------------------------------------------------------------------ random numbers
 
 subset::random_source scripted_source(std::vector<int> numbers,

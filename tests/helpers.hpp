@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "data/parse.hpp"
 #include "run.hpp"
 
 // ------------------------------------------------------------------ files
@@ -61,6 +62,16 @@ float loaded_distance(const subset::version& v, std::int64_t position);
 
 // The distances of a file's text in file order, read with strtof.
 std::vector<float> distances_of(const std::string& text);
+
+// What parsing gives, held together: a version, or why there is none.
+struct parsed {
+    subset::version_ptr v;
+    subset::file_error error;
+};
+
+// parse_distances of a text, or of a source, `buffer` bytes at a time.
+parsed parsed_of(std::string_view text, std::size_t buffer = subset::parse_buffer);
+parsed parsed_of(const subset::byte_source& source, std::size_t buffer = subset::parse_buffer);
 
 // ------------------------------------------------------------------ kernels
 

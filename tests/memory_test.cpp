@@ -48,7 +48,7 @@ TEST(Memory, ATableThatCannotBeHadIsRefusedWithItsOwnLine) {
     if (sanitized) GTEST_SKIP() << "a sanitizer's shadow memory leaves no room to cap";
     const std::string& text = large_count();
     EXPECT_EQ(0, with_capped_memory(std::size_t{200} << 20, [&] {
-                  const parsed p = parse_distances(text);
+                  const parsed p = parsed_of(text);
                   char line[line_room];
                   const std::string printed(line, put_file_error(line, p.error));
                   return printed == "Erro no ficheiro dos dados: sem memoria para 20000 pontos\n"

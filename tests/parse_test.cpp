@@ -28,7 +28,7 @@ std::string printed(const parsed& p) {
 
 TEST(Parse, CountsPointsAndEndsEachRowWithPlusZero) {
     for (std::int32_t n : {2, 3, 4, 141, 2000}) {
-        const parsed p = parse_distances(distance_text(n, simple_distance));
+        const parsed p = parsed_of(distance_text(n, simple_distance));
         ASSERT_NE(nullptr, p.v) << n;
         EXPECT_EQ("nr pontos: " + std::to_string(n) + "\n", printed(p));
         const std::int64_t pairs = std::int64_t{n} * (n - 1) / 2;
@@ -53,7 +53,7 @@ TEST(Parse, LayoutDoesNotMatterAndPairsGoByPosition) {
         "1 2 1\n1 3 2\n1 4 3\n9 9 4\n-5 0 5\n7 7 6\nnot numbers at all",
     };
     for (const std::string& text : variants) {
-        const parsed p = parse_distances(text);
+        const parsed p = parsed_of(text);
         ASSERT_NE(nullptr, p.v) << text;
         ASSERT_EQ(4, p.v->points);
         for (int i = 0; i < 6; ++i)
@@ -86,7 +86,7 @@ TEST(Parse, RefusesTextsItCannotUse) {
         {first_run_text(65'536, "2 3 1\n"), bad_triple + "65537 em falta ou mal formado\n"},
     };
     for (const auto& c : cases) {
-        const parsed p = parse_distances(c.text);
+        const parsed p = parsed_of(c.text);
         EXPECT_EQ(nullptr, p.v) << c.text.substr(0, 40);
         EXPECT_EQ(c.message, printed(p)) << c.text.substr(0, 40);
     }
@@ -138,13 +138,13 @@ TEST(Parse, ReadsAlikeThroughAnyBufferAndAnyPieces) {
     std::vector<std::string> texts(std::begin(odd_texts), std::end(odd_texts));
     texts.push_back(distance_text(20, [](int i, int j) { return (i * 37 - j * 11) / 7.0; }));
     for (const std::string& text : texts) {
-        const parsed whole = parse_distances(text, text.size() + 1);
+        const parsed whole = parsed_of(text, text.size() + 1);
         for (std::size_t buffer = 1; buffer <= 7; ++buffer)
-            EXPECT_TRUE(same_parse(whole, parse_distances(text, buffer)))
+            EXPECT_TRUE(same_parse(whole, parsed_of(text, buffer)))
                 << "buffer " << buffer << ": " << text.substr(0, 60);
         // The source cut at every place, so that a boundary falls inside every token.
         for (std::size_t cut = 1; cut <= std::min<std::size_t>(text.size(), 200); ++cut)
-            EXPECT_TRUE(same_parse(whole, parse_distances(in_pieces(text, {cut, 3, 1}))))
+            EXPECT_TRUE(same_parse(whole, parsed_of(in_pieces(text, {cut, 3, 1}))))
                 << "cut at " << cut << ": " << text.substr(0, 60);
     }
 }
@@ -152,7 +152,7 @@ TEST(Parse, ReadsAlikeThroughAnyBufferAndAnyPieces) {
 TEST(Parse, ReportsASourceThatCannotBeRead) {
     const std::string text = distance_text(30, simple_distance);
     std::size_t calls = 0;
-    const parsed p = parse_distances(
+    const parsed p = parsed_of(
         [&](char* into, std::size_t room) -> std::ptrdiff_t {
             if (++calls > 2) return -1;
             std::memcpy(into, text.data(), std::min(room, std::size_t{100}));

@@ -270,7 +270,7 @@ TEST(Search, SubsetsScoredSideBySideKeepTheirOwnSums) {
     for (int i = 1; i < 6; ++i)
         for (int j = i + 1; j <= 6; ++j)
             text += std::to_string(i) + " " + std::to_string(j) + " " + values[v++] + "\n";
-    const parsed six = parse_distances(text);
+    const parsed six = parsed_of(text);
     ASSERT_NE(nullptr, six.v);
     std::vector<std::vector<std::int32_t>> subsets;
     for (int mask = 0; mask < 64; ++mask) {
@@ -314,7 +314,7 @@ TEST(Search, EveryMaskedSweepAddsAsTheChainsDo) {
                 std::snprintf(line, sizeof line, "%d %d %.6g\n", i, j, v);
                 text += line;
             }
-        const parsed file = parse_distances(text);
+        const parsed file = parsed_of(text);
         ASSERT_NE(nullptr, file.v);
         std::vector<std::vector<std::int32_t>> subsets(300);
         std::vector<subset_ref> refs;
@@ -374,7 +374,7 @@ TEST(Search, SweepRowsOfEveryWidthKeepTheChainsSumsWithSpecialValues) {
         for (int i = 1; i < n; ++i)
             for (int j = i + 1; j <= n; ++j)
                 text += std::to_string(i) + " " + std::to_string(j) + " " + values[at++] + "\n";
-        const parsed file = parse_distances(text);
+        const parsed file = parsed_of(text);
         ASSERT_NE(nullptr, file.v);
         for (const kernel_table* table : runnable_kernels()) {
             if (table->sweep == nullptr) continue;

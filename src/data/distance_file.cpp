@@ -10,8 +10,7 @@ void distance_start(distance_data& d, std::string path, watch_settings settings)
 }
 
 std::int64_t init_dados(distance_data& d, file_error& why, std::int64_t iterations) {
-    why = watch_version(d.watch, d.myItems, iterations);
-    if (d.myItems == nullptr) return -1;
+    if (!watch_version(d.watch, d.myItems, why, iterations)) return -1;
     d.max = d.myItems->points;
     return static_cast<std::int64_t>(d.max) * (d.max - 1) / 2;
 }

@@ -161,21 +161,20 @@ file_error load_pairs(byte_stream& s, const std::vector<float>& first_row, bool 
 }
 
 // parse_distances, but for the memory its buffers take.
-parsed parse_stream(const byte_source& source, std::size_t buffer) {
+version_ptr parse_stream(const byte_source& source, file_error& why, std::size_t buffer) {
     byte_stream s{source, std::vector<char>(std::max<std::size_t>(buffer, 1))};
     s.p = s.usable = s.buf.data();
     std::vector<float> first_row;
     std::int64_t n = 0;
     bool has_next = false;
     float next = 0;
-    file_error e;
     try {
-        e = count_points(s, first_row, n, has_next, next);
+        why = count_points(s, first_row, n, has_next, next);
     } catch (const std::bad_alloc&) {
-        e = {file_problem::memory, n + 1};
+        why = {file_problem::memory, n + 1};
     }
-    if (s.failed) return {nullptr, {file_problem::access, 0}};
-    if (e.what != file_problem::none) return {nullptr, e};
+    if (s.failed) why = {file_problem::access, 0};
+    if (why.what != file_problem::none) return nullptr;
 
     const auto points = static_cast<std::int32_t>(n);
     std::shared_ptr<version> v;
@@ -186,26 +185,30 @@ parsed parse_stream(const byte_source& source, std::size_t buffer) {
     } catch (const std::bad_alloc&) {
         v = nullptr;
     }
-    if (v == nullptr || v->dist == nullptr) return {nullptr, {file_problem::memory, n}};
+    if (v == nullptr || v->dist == nullptr) {
+        why = {file_problem::memory, n};
+        return nullptr;
+    }
     v->points = points;
-    e = load_pairs(s, first_row, has_next, next, points, v->dist.get());
-    if (s.failed) return {nullptr, {file_problem::access, 0}};
-    if (e.what != file_problem::none) return {nullptr, e};
-    return {std::move(v), {}};
+    why = load_pairs(s, first_row, has_next, next, points, v->dist.get());
+    if (s.failed) why = {file_problem::access, 0};
+    if (why.what != file_problem::none) return nullptr;
+    return v;
 }
 
 } // namespace
 
-parsed parse_distances(const byte_source& source, std::size_t buffer) {
+version_ptr parse_distances(const byte_source& source, file_error& why, std::size_t buffer) {
     try {
-        return parse_stream(source, buffer);
+        return parse_stream(source, why, buffer);
     } catch (const std::bad_alloc&) {
         // The buffer, or a number longer than the memory left: nothing to do but say so.
-        return {nullptr, {file_problem::memory, 0}};
+        why = {file_problem::memory, 0};
+        return nullptr;
     }
 }
 
-parsed parse_distances(std::string_view text, std::size_t buffer) {
+version_ptr parse_distances(std::string_view text, file_error& why, std::size_t buffer) {
     buffer = std::min(buffer, text.size() + 1); // a short text needs no large buffer
     std::size_t at = 0;
     return parse_distances(
@@ -215,7 +218,7 @@ parsed parse_distances(std::string_view text, std::size_t buffer) {
             at += n;
             return static_cast<std::ptrdiff_t>(n);
         },
-        buffer);
+        why, buffer);
 }
 
 } // namespace subset

@@ -19,20 +19,18 @@ using byte_source = std::function<std::ptrdiff_t(char* into, std::size_t room)>;
 // Bytes read at a time. A single number longer than this grows the buffer to hold it.
 inline constexpr std::size_t parse_buffer = std::size_t{1} << 20;
 
-// What the bytes give: a version, or why they cannot be used (`v` then empty).
-struct parsed {
-    version_ptr v;
-    file_error error;
-};
-
 // Returns the version that the bytes of `source` hold, reading them once, `buffer` bytes
 // at a time, and nothing after the last triple needed (but for the rest of that buffer).
-// Refuses a text of fewer than 2 or more than max_points points (right after counting),
-// one with a triple missing or malformed among its first N(N-1)/2, and one whose table
-// cannot be had; bytes that cannot be read are an access problem.
-parsed parse_distances(const byte_source& source, std::size_t buffer = parse_buffer);
+// Refuses (returns null, and says why in `why`) a text of fewer than 2 or more than
+// max_points points (right after counting), one with a triple missing or malformed among
+// its first N(N-1)/2, and one whose table cannot be had; bytes that cannot be read are an
+// access problem. Like every function of the distance data that can fail, it returns
+// what it makes, empty when it fails, and says why in a file_error.
+version_ptr parse_distances(const byte_source& source, file_error& why,
+                            std::size_t buffer = parse_buffer);
 
 // The same over text held in memory.
-parsed parse_distances(std::string_view text, std::size_t buffer = parse_buffer);
+version_ptr parse_distances(std::string_view text, file_error& why,
+                            std::size_t buffer = parse_buffer);
 
 } // namespace subset

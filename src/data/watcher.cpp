@@ -125,16 +125,14 @@ file_error look(file_watch& w) {
     w.held = false;
     w.current = nullptr; // the old version lives on in whoever still holds it
     hashed_reader reader(fd);
-    parsed p = parse_distances(
-        std::ref(reader),
+    w.current = parse_distances(
+        std::ref(reader), w.parsed,
         std::min<std::size_t>(parse_buffer, static_cast<std::size_t>(st.st_size) + 1));
     ::close(fd);
     w.hash = reader.digest();
     w.bytes = reader.bytes;
-    w.held = p.error.what != file_problem::access;
+    w.held = w.parsed.what != file_problem::access;
     ++w.parses;
-    w.current = std::move(p.v);
-    w.parsed = p.error;
     if (w.current != nullptr)
         w.clock_stride = std::clamp(clock_points / w.current->points, 1, clock_stride_most);
     return w.parsed;
@@ -182,20 +180,20 @@ void watch_start(file_watch& w, std::string path, watch_settings settings) {
     if (!w.settings.pause) w.settings.pause = sleep_ns;
 }
 
-file_error watch_version(file_watch& w, version_ptr& v, std::int64_t iterations) {
-    file_error o{};
+bool watch_version(file_watch& w, version_ptr& v, file_error& why, std::int64_t iterations) {
+    why = {};
     if (look_due(w, iterations)) {
-        o = look(w);
-        if (w.served && o.what != file_problem::none) o = wait_for_usable(w, o);
+        why = look(w);
+        if (w.served && why.what != file_problem::none) why = wait_for_usable(w, why);
     }
     // Copied only when it changed: a copy costs two atomic counts, a compare nothing.
-    if (o.what != file_problem::none) {
+    if (why.what != file_problem::none) {
         v = nullptr;
     } else if (v != w.current) {
         v = w.current;
         w.served = true;
     }
-    return o;
+    return v != nullptr;
 }
 
 } // namespace subset

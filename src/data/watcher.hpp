@@ -53,15 +53,15 @@ struct file_watch {
 // Starts watching the file `path`; nothing is read until the first watch_version.
 void watch_start(file_watch& w, std::string path, watch_settings settings = {});
 
-// Returns the version the file holds now, in `v` (which holds what the last call gave),
-// looking at the file when a look is due; on a file that cannot be used, returns why and
-// leaves `v` empty. `iterations` is how many iterations were drawn from `v` since the
-// last call: one on the one-thread path, a whole segment's on the split one. A look is due
-// by the clock, which is read once the iterations since its last reading reach about 1024
-// points' worth, so a change is seen within about a millisecond on either path. Once a
-// usable version has been handed out, an unusable one is waited on, looking every few
+// Puts the version the file holds now in `v` (which holds what the last call gave),
+// looking at the file when a look is due, and returns true; on a file that cannot be
+// used, returns false, says why in `why` and leaves `v` empty. `iterations` is how many iterations
+// were drawn from `v` since the last call: one on the one-thread path, a whole segment's on the
+// split one. A look is due by the clock, which is read once the iterations since its last reading
+// reach about 1024 points' worth, so a change is seen within about a millisecond on either path.
+// Once a usable version has been handed out, an unusable one is waited on, looking every few
 // milliseconds, until the file is usable again or has not changed for a second; a file
 // that cannot be opened ends the wait at once.
-file_error watch_version(file_watch& w, version_ptr& v, std::int64_t iterations = 1);
+bool watch_version(file_watch& w, version_ptr& v, file_error& why, std::int64_t iterations = 1);
 
 } // namespace subset
