@@ -323,3 +323,45 @@ TEST(Summary, WritesItsCsvToAFileInTheSamePass) {
     EXPECT_EQ(0U, r.err.rfind("trace_summary: nao consigo criar " + dir.file("no/such.csv"), 0))
         << r.err;
 }
+
+TEST(Summary, EveryFigureOfASizeShowsInBothReports) {
+    // A figure of size_figures is a column of the table and of the CSV. The binding below
+    // stops compiling when a figure is added, until it is listed here; each figure,
+    // changed on its own, must then change the size's row in both reports.
+    trace_figures f;
+    f.points = 3;
+    f.by_size.resize(3);
+    f.by_size[2] = {5, 4, 10.0, 1.0, 4.0, 7};
+    auto& [iterations, numbers, sum, lowest, highest, highest_at] = f.by_size[2];
+    const auto reports = [&] {
+        char* text = nullptr;
+        std::size_t size = 0;
+        std::FILE* out = open_memstream(&text, &size);
+        print_table(out, f);
+        print_csv(out, f);
+        std::fclose(out);
+        std::string both(text, size);
+        std::free(text);
+        return both;
+    };
+    const std::string before = reports();
+    const auto changes_both = [&](auto& figure, auto other, const char* name) {
+        const auto was = figure;
+        figure = other;
+        const std::string after = reports();
+        figure = was;
+        // The row's text in the table, then in the CSV: both must differ.
+        const auto rows = [](const std::string& text) {
+            return std::make_pair(text.substr(text.find("\n    2 ") + 1, 80),
+                                  text.substr(text.rfind("\n2,") + 1));
+        };
+        EXPECT_NE(rows(before).first, rows(after).first) << name << " in the table";
+        EXPECT_NE(rows(before).second, rows(after).second) << name << " in the CSV";
+    };
+    changes_both(iterations, std::int64_t{6}, "iterations");
+    changes_both(numbers, std::int64_t{3}, "numbers");
+    changes_both(sum, 12.0, "sum");
+    changes_both(lowest, 0.5, "lowest");
+    changes_both(highest, 4.5, "highest");
+    changes_both(highest_at, std::int64_t{8}, "highest_at");
+}
