@@ -11,6 +11,7 @@
 #include <streambuf>
 
 #include "engine/resources.hpp"
+#include "engine/run_state.hpp"
 #include "helpers.hpp"
 
 namespace {

@@ -4,6 +4,8 @@
 #include <algorithm>
 
 #include "base/check.hpp"
+#include "search/draw.hpp"
+#include "search/score.hpp"
 #include "text/lines.hpp"
 
 namespace subset {

@@ -11,11 +11,12 @@
 
 #include "base/aligned.hpp"
 #include "data/version.hpp"
-#include "search/draw.hpp"
 #include "search/kernels.hpp"
-#include "search/score.hpp"
+#include "search/random.hpp"
 
 namespace subset {
+
+struct draw_state;
 
 // Iterations in a batch at most.
 inline constexpr int batch_iterations = 4096;

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "data/version.hpp"
+#include "engine/run_state.hpp"
 
 namespace subset {
 

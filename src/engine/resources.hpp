@@ -8,9 +8,10 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "engine/run_state.hpp"
-
 namespace subset {
+
+struct kernel_table;
+struct run_context;
 
 struct resources_plan {
     std::int32_t n = 0;           // points of the file the run starts on

@@ -2,6 +2,8 @@
 #include "engine/segment.hpp"
 
 #include "base/check.hpp"
+#include "engine/batch.hpp"
+#include "search/draw.hpp"
 
 namespace subset {
 

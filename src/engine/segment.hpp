@@ -9,9 +9,10 @@
 
 #include <cstdint>
 
-#include "engine/batch.hpp"
-
 namespace subset {
+
+struct batch;
+struct draw_state;
 
 // The mean count of random values an iteration of `n` points takes: one for K, and the
 // attempts until K different points are drawn among n + 1 values.

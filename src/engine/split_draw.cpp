@@ -3,7 +3,9 @@
 
 #include <algorithm>
 
+#include "engine/run_state.hpp"
 #include "engine/segment.hpp"
+#include "search/random.hpp"
 
 namespace subset {
 

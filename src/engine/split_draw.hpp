@@ -5,10 +5,11 @@
 
 #include <cstdint>
 
-#include "engine/run_state.hpp"
-#include "search/random.hpp"
-
 namespace subset {
+
+struct random_stream;
+struct run_context;
+struct run_settings;
 
 // Files below this many points have their draw split. Above, scoring is most of the
 // work and the drawing thread mostly waits, while chains take long to meet (a median

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "base/check.hpp"
+#include "engine/batch.hpp"
 #include "engine/segment.hpp"
 #include "text/lines.hpp"
 

@@ -6,12 +6,13 @@
 #include <memory>
 #include <vector>
 
-#include "engine/batch.hpp"
 #include "search/draw.hpp"
 #include "search/kernels.hpp"
 #include "search/score.hpp"
 
 namespace subset {
+
+struct batch;
 
 // What one thread works in: owned by that thread's place in the worker pool, made with
 // the run's resources (resources.hpp) for the run's file, and grown only when a larger

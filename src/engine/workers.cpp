@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "base/check.hpp"
+#include "engine/batch.hpp"
 
 namespace subset {
 
