@@ -51,7 +51,8 @@ resources_plan plan_short(std::int32_t n, const kernel_table& kernels) {
 }
 
 std::size_t resources_bytes(const resources_plan& p) {
-    return p.batches * (sizeof(batch) + batch_bytes(p.batch_points) + sizeof(batch*)) +
+    // Each batch, its room, and its place in the workers' queue.
+    return p.batches * (sizeof(batch) + batch_bytes(p.batch_points) + sizeof(void*)) +
            (static_cast<std::size_t>(p.workers) + 1) *
                (sizeof(worker_scratch) + scratch_bytes(p.n, *p.kernels, p.splits)) +
            sizeof(std::int32_t) * max_points;
