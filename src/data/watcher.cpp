@@ -57,9 +57,9 @@ bool same_stamps(const file_stamps& a, const file_stamps& b) {
 // The bytes of the open file `fd` as they are read, hashed on the way (xxHash's state is
 // kept here, so that nothing has to be had to hash).
 struct hashed_reader {
-    int fd;
-    XXH3_state_t state;
+    XXH3_state_t state; // first: it is aligned to 64 bytes
     std::uint64_t bytes = 0;
+    int fd;
     explicit hashed_reader(int file) : fd(file) {
         XXH3_INITSTATE(&state);
         XXH3_64bits_reset(&state);
