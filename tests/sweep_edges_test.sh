@@ -1,0 +1,146 @@
+#!/usr/bin/env bash
+# The sweep at its edges: a run's program killed by a signal, and the seed's clock
+# leaving nothing behind. Most runs are a stand-in for the program (held until
+# signalled, or killed) or a missing file, refused at once; the case that needs a mount
+# of its own (a private /dev/shm) runs in namespaces of its own when this user may make
+# them, and says so when not.
+# Usage: tests/sweep_edges_test.sh BIN_DIR (the build to sweep with).
+set -euo pipefail
+bin=$(cd "$1" && pwd)
+root=$(cd "$(dirname "$0")/.." && pwd)
+export SUBSET_BIN_DIR=$bin
+unset SLURM_JOB_ID
+work=$(mktemp -d)
+# Whatever a failed case left running is ended, by its process id.
+end_left() {
+    local pid
+    for pid in $(left pids); do kill -KILL "$pid" 2>/dev/null || true; done
+    rm -rf "$work"
+}
+trap end_left EXIT
+fail() {
+    echo "FAILED: $*" >&2
+    exit 1
+}
+# The processes of the sweeps with the stand-in still there, from parallel to the stand-in
+# (their ids with "pids").
+left() {
+    ps -eo pid=,stat=,args= >"$work/processes"
+    awk -v path="$work/stand-in" -v what="${1:-}" '$2 !~ /^Z/ && index($0, path) {
+        if (what == "pids") print $1; else print }' "$work/processes"
+}
+# Waits for an event, for up to a minute.
+await() { # description, command...
+    local description=$1
+    shift
+    for _ in $(seq 1200); do
+        ! "$@" || return 0
+        sleep 0.05
+    done
+    fail "waited a minute for $description"
+}
+gone() { [ -z "$(left)" ]; }
+
+cp "$root/data/four.txt" "$work/four.txt"
+"$bin/make_distances" 5 11 -3 7 >"$work/five.txt"
+missing=$work/missing.txt
+mkdir "$work/tmp"
+export TMPDIR=$work/tmp
+
+# The stand-in for the program: in the mode written in $work/mode, for one file, held
+# until signalled (touching $work/held once it is) or killed outright; otherwise the
+# program itself.
+mkdir "$work/stand-in"
+ln -s "$bin/trace_summary" "$work/stand-in/"
+cat >"$work/stand-in/subset_search" <<STANDIN
+#!/usr/bin/env bash
+IFS= read -r name
+case "\$(cat '$work/mode'):\$name" in
+hold:*five.txt) touch '$work/held' && exec -a '$work/stand-in/held' tail -f /dev/null ;;
+kill:*five.txt) kill -KILL \$\$ ;;
+esac
+printf '%s\n' "\$name" | exec '$bin/subset_search'
+STANDIN
+chmod +x "$work/stand-in/subset_search"
+echo none >"$work/mode"
+sweep() { # CSV, arguments...: the sweep with the stand-in, its status in $status
+    local csv=$1
+    shift
+    status=0
+    SUBSET_BIN_DIR=$work/stand-in "$root/tools/sweep" "$@" >"$csv" 2>"$work/sweep.err" || status=$?
+}
+statuses() { # CSV: the status of each row, one a line
+    /usr/bin/python3 -c '
+import csv, sys
+for row in csv.DictReader(open(sys.argv[1], newline="")):
+    print(row["status"])' "$1"
+}
+# A sweep whose run of five.txt is held: started in the background, its process in
+# $held once the run is.
+stopped=(--jobs 1 --first-seed 20 --state "$work/stopped" "$missing" "$work/five.txt")
+held_sweep() { # CSV
+    rm -f "$work/held"
+    SUBSET_BIN_DIR=$work/stand-in "$root/tools/sweep" "${stopped[@]}" >"$1" 2>"$work/sweep.err" &
+    held=$!
+    await "a run held" held_or_ended
+    [ -e "$work/held" ] || fail "the sweep ended before its run was held: $(cat "$work/sweep.err")"
+}
+held_or_ended() { [ -e "$work/held" ] || ! kill -0 "$held" 2>/dev/null; }
+
+# ---- A run's program killed by a signal ----
+# The row says by which signal, and the same command runs that run again; a run that
+# failed on its own keeps its row.
+echo kill >"$work/mode"
+killed=(--first-seed 30 --state "$work/killed" "$missing" "$work/five.txt")
+sweep "$work/killed.csv" "${killed[@]}"
+statuses "$work/killed.csv" >"$work/killed.status"
+[ "$status" = 1 ] && [ "$(sed -n 1p "$work/killed.status")" = "Erro no acesso ao ficheiro dos dados" ] &&
+    sed -n 2p "$work/killed.status" | grep -q '^subset_search killed by SIGKILL, trace_summary 1: ' ||
+    fail "a run killed by SIGKILL: $(cat "$work/killed.csv")"
+"$root/tools/sweep" "${killed[@]}" >"$work/killed.csv" || status=$?
+[ "$(statuses "$work/killed.csv" | tr '\n' '|')" = "Erro no acesso ao ficheiro dos dados|0|" ] &&
+    [ "$(tail -n +2 "$work/killed/joblog" | wc -l)" = 1 ] ||
+    fail "the killed run run again: $(cat "$work/killed.csv" "$work/killed/joblog")"
+
+# ---- The seed's clock leaves nothing behind ----
+# In a /dev/shm of their own: a sweep stopped by SIGTERM while its run is held leaves
+# nothing there, and a sweep runs as it should with stale entries of the faketime
+# wrapper planted for every process id it could be given (the namespace's own, from 1).
+seed_clock() {
+    mount -t tmpfs tmpfs /dev/shm
+    echo hold >"$work/mode"
+    rm -rf "$work/stopped"
+    held_sweep "$work/stopped.csv"
+    kill -TERM "$held"
+    wait "$held" || true
+    [ -z "$(ls -A /dev/shm)" ] || fail "left in /dev/shm after SIGTERM: $(ls -A /dev/shm)"
+    echo none >"$work/mode"
+    for ((pid = 1; pid <= 5000; ++pid)); do
+        : >"/dev/shm/sem.faketime_sem_$pid"
+        : >"/dev/shm/faketime_shm_$pid"
+    done
+    sweep "$work/planted.csv" --runs 2 --first-seed 50 "$missing"
+    [ "$status" = 1 ] && [ "$(statuses "$work/planted.csv" | sort -u)" = "Erro no acesso ao ficheiro dos dados" ] ||
+        fail "a sweep among stale faketime entries: $(cat "$work/sweep.err" "$work/planted.csv")"
+    [ "$(cat /proc/sys/kernel/ns_last_pid)" -le 5000 ] ||
+        echo "note: the sweep among stale entries used process ids past those planted" >&2
+}
+
+# Each in mount and process namespaces of its own (as root, or as root of a user
+# namespace of its own), the functions above given to a shell there.
+unshared=()
+if unshare -m --pid --fork --mount-proc true 2>/dev/null; then
+    unshared=(unshare -m --pid --fork --mount-proc)
+elif unshare -rm --pid --fork --mount-proc true 2>/dev/null; then
+    unshared=(unshare -rm --pid --fork --mount-proc)
+fi
+export work root bin missing
+for case in seed_clock; do
+    if [ ${#unshared[@]} = 0 ]; then
+        echo "skipped: $case (no namespaces of its own here)"
+        continue
+    fi
+    "${unshared[@]}" bash -c "set -euo pipefail; $(declare -f fail left await gone sweep statuses held_sweep held_or_ended "$case")
+        stopped=(${stopped[*]@Q}); $case" || fail "$case"
+done
+echo "sweep edges: 1 passed, 0 failed"
