@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# The sweep at its edges: a run's program killed by a signal, and the seed's clock
-# leaving nothing behind. Most runs are a stand-in for the program (held until
-# signalled, or killed) or a missing file, refused at once; the case that needs a mount
-# of its own (a private /dev/shm) runs in namespaces of its own when this user may make
-# them, and says so when not.
+# The sweep at its edges: a state whose making was cut off, two sweeps racing for one
+# state, a run's program killed by a signal, and the seed's clock leaving nothing behind.
+# Most runs are a stand-in for the program (held until signalled, or killed) or a
+# missing file, refused at once; the cases that need mounts of their own (a full disk, a
+# private /dev/shm) run in namespaces of their own when this user may make them, and say
+# so when not.
 # Usage: tests/sweep_edges_test.sh BIN_DIR (the build to sweep with).
 set -euo pipefail
 bin=$(cd "$1" && pwd)
@@ -87,6 +88,62 @@ held_sweep() { # CSV
 }
 held_or_ended() { [ -e "$work/held" ] || ! kill -0 "$held" 2>/dev/null; }
 
+# ---- The state folder: made whole or taken up ----
+# A making cut off, as a full disk left it (the kept folders, no rows, half the runs),
+# and a folder holding a lock and nothing else: the same command takes each up.
+mkdir "$work/cut" "$work/bare"
+printf 'keep-traces\t\nsummary-dir\t\n' >"$work/cut/kept"
+: >"$work/cut/rows"
+printf '%s\t1\t3\t' "$missing" >"$work/cut/runs.new"
+: >"$work/bare/lock"
+for state in cut bare; do
+    sweep "$work/$state.csv" --first-seed 3 --state "$work/$state" "$missing"
+    [ "$status" = 1 ] && [ "$(statuses "$work/$state.csv")" = "Erro no acesso ao ficheiro dos dados" ] ||
+        fail "a state whose making was cut off ($state): status $status, $(cat "$work/sweep.err")"
+done
+# A new state whose lock another sweep has just taken: this one is told so, and writes
+# nothing. Two sweeps started at once on a new state: one makes it, the other is told
+# that another sweep runs on it, or takes up the finished state.
+mkdir "$work/taken"
+exec 7>"$work/taken/lock"
+flock 7
+sweep "$work/taken.csv" --first-seed 3 --state "$work/taken" "$missing"
+[ "$status" = 2 ] && [ ! -s "$work/taken.csv" ] && [ "$(ls "$work/taken")" = lock ] &&
+    [ "$(cat "$work/sweep.err")" = "subset_sweep: another sweep is running on $work/taken" ] ||
+    fail "a state whose lock is taken: status $status, $(cat "$work/sweep.err")"
+exec 7>&-
+for race in 1 2 3 4; do
+    for side in a b; do
+        "$root/tools/sweep" --first-seed 3 --state "$work/race$race" "$missing" \
+            >"$work/race$side.csv" 2>"$work/race$side.err" &
+        eval "sweep_$side=\$!"
+    done
+    won=0
+    for side in a b; do
+        status=0
+        eval "wait \$sweep_$side" || status=$?
+        if [ "$status" = 1 ] && [ "$(statuses "$work/race$side.csv")" = "Erro no acesso ao ficheiro dos dados" ]; then
+            won=1
+        elif [ "$status" != 2 ] || [ -s "$work/race$side.csv" ] ||
+            [ "$(cat "$work/race$side.err")" != "subset_sweep: another sweep is running on $work/race$race" ]; then
+            fail "two sweeps racing for a state: status $status, $(cat "$work/race$side.err" "$work/race$side.csv")"
+        fi
+    done
+    [ "$won" = 1 ] || fail "two sweeps racing for a state: neither made it"
+done
+# A full disk while the state is made: the sweep says so; once there is room, the same
+# command takes the state up.
+full_disk() {
+    mkdir "$work/small"
+    mount -t tmpfs -o size=4k tmpfs "$work/small"
+    sweep "$work/small.csv" --first-seed 3 --state "$work/small/state" "$missing"
+    [ "$status" != 0 ] && [ ! -s "$work/small.csv" ] || fail "a state on a full disk: status $status"
+    mount -o remount,size=1m "$work/small"
+    sweep "$work/small.csv" --first-seed 3 --state "$work/small/state" "$missing"
+    [ "$status" = 1 ] && [ "$(statuses "$work/small.csv")" = "Erro no acesso ao ficheiro dos dados" ] ||
+        fail "the state once the disk has room: status $status, $(cat "$work/sweep.err")"
+}
+
 # ---- A run's program killed by a signal ----
 # The row says by which signal, and the same command runs that run again; a run that
 # failed on its own keeps its row.
@@ -135,7 +192,7 @@ elif unshare -rm --pid --fork --mount-proc true 2>/dev/null; then
     unshared=(unshare -rm --pid --fork --mount-proc)
 fi
 export work root bin missing
-for case in seed_clock; do
+for case in full_disk seed_clock; do
     if [ ${#unshared[@]} = 0 ]; then
         echo "skipped: $case (no namespaces of its own here)"
         continue
