@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # The sweep at its edges: a state whose making was cut off, two sweeps racing for one
-# state, a run's program killed by a signal, and the seed's clock leaving nothing behind.
-# Most runs are a stand-in for the program (held until signalled, or killed) or a
-# missing file, refused at once; the cases that need mounts of their own (a full disk, a
-# private /dev/shm) run in namespaces of their own when this user may make them, and say
-# so when not.
+# state, a sweep ended by SIGTERM and by SIGKILL, a run's program killed by a signal, and
+# the seed's clock leaving nothing behind. Most runs are a stand-in for the program (held
+# until signalled, deaf to SIGTERM, or killed) or a missing file, refused at once; the
+# cases that need mounts of their own (a full disk, a private /dev/shm) run in namespaces
+# of their own when this user may make them, and say so when not.
 # Usage: tests/sweep_edges_test.sh BIN_DIR (the build to sweep with).
 set -euo pipefail
 bin=$(cd "$1" && pwd)
@@ -49,8 +49,8 @@ mkdir "$work/tmp"
 export TMPDIR=$work/tmp
 
 # The stand-in for the program: in the mode written in $work/mode, for one file, held
-# until signalled (touching $work/held once it is) or killed outright; otherwise the
-# program itself.
+# until signalled (touching $work/held once it is), or deaf to SIGTERM as a program still
+# writing its last iterations would be, or killed outright; otherwise the program itself.
 mkdir "$work/stand-in"
 ln -s "$bin/trace_summary" "$work/stand-in/"
 cat >"$work/stand-in/subset_search" <<STANDIN
@@ -58,6 +58,7 @@ cat >"$work/stand-in/subset_search" <<STANDIN
 IFS= read -r name
 case "\$(cat '$work/mode'):\$name" in
 hold:*five.txt) touch '$work/held' && exec -a '$work/stand-in/held' tail -f /dev/null ;;
+deaf:*five.txt) trap '' TERM && touch '$work/held' && exec -a '$work/stand-in/held' tail -f /dev/null ;;
 kill:*five.txt) kill -KILL \$\$ ;;
 esac
 printf '%s\n' "\$name" | exec '$bin/subset_search'
@@ -143,6 +144,40 @@ full_disk() {
     [ "$status" = 1 ] && [ "$(statuses "$work/small.csv")" = "Erro no acesso ao ficheiro dos dados" ] ||
         fail "the state once the disk has room: status $status, $(cat "$work/sweep.err")"
 }
+
+# ---- A sweep ended by a signal, then by SIGKILL ----
+# SIGTERM while a run is held, its program deaf to it: once the sweep has ended, none of
+# its processes is left, and the same command at once is not refused (it holds its run
+# again). SIGKILL then: its parallel and jobs end on their own, and the same command at
+# once, with the real program, finishes the rest. No temporary file is left behind.
+echo deaf >"$work/mode"
+held_sweep "$work/stopped.csv"
+kill -TERM "$held"
+status=0
+wait "$held" || status=$?
+[ "$status" = 143 ] && gone || fail "after SIGTERM: status $status, left $(left)"
+echo hold >"$work/mode"
+held_sweep "$work/stopped.csv"
+kill -KILL "$held"
+{ wait "$held"; } 2>/dev/null || true
+"$root/tools/sweep" "${stopped[@]}" >"$work/stopped.csv" 2>"$work/sweep.err" || status=$?
+[ "$(statuses "$work/stopped.csv" | tr '\n' '|')" = "Erro no acesso ao ficheiro dos dados|0|" ] && gone ||
+    fail "the same command after SIGKILL: $(cat "$work/sweep.err" "$work/stopped.csv"), left $(left)"
+[ -z "$(ls -A "$work/tmp")" ] || fail "left in TMPDIR: $(ls -A "$work/tmp")"
+# A sweep with no state of its own (its output a pipe), ended by SIGKILL: its temporary
+# state goes with the next sweep, once its jobs have.
+rm -f "$work/held"
+mkfifo "$work/pipe"
+cat "$work/pipe" >/dev/null &
+SUBSET_BIN_DIR=$work/stand-in "$root/tools/sweep" --first-seed 20 "$missing" "$work/five.txt" \
+    >"$work/pipe" 2>"$work/sweep.err" &
+held=$!
+await "a run held" test -e "$work/held"
+kill -KILL "$held"
+{ wait "$held"; } 2>/dev/null || true
+await "the jobs of a sweep ended by SIGKILL to end" gone
+{ "$root/tools/sweep" --first-seed 20 "$missing" || true; } | cat >/dev/null
+[ -z "$(ls -A "$work/tmp")" ] || fail "left in TMPDIR after SIGKILL: $(ls -A "$work/tmp")"
 
 # ---- A run's program killed by a signal ----
 # The row says by which signal, and the same command runs that run again; a run that
