@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # The sweep at its edges: a state whose making was cut off, two sweeps racing for one
-# state, a sweep ended by SIGTERM and by SIGKILL, a run's program killed by a signal, and
-# the seed's clock leaving nothing behind. Most runs are a stand-in for the program (held
-# until signalled, deaf to SIGTERM, or killed) or a missing file, refused at once; the
-# cases that need mounts of their own (a full disk, a private /dev/shm) run in namespaces
-# of their own when this user may make them, and say so when not.
+# state, a sweep ended by SIGTERM and by SIGKILL, a run's program killed by a signal, a
+# file changed under a sweep, and the seed's clock leaving nothing behind. Most runs are
+# a stand-in for the program (held until signalled, deaf to SIGTERM, killed, or changing
+# its file) or a missing file, refused at once; the cases that need mounts of their own
+# (a full disk, a private /dev/shm) run in namespaces of their own when this user may
+# make them, and say so when not.
 # Usage: tests/sweep_edges_test.sh BIN_DIR (the build to sweep with).
 set -euo pipefail
 bin=$(cd "$1" && pwd)
@@ -50,7 +51,8 @@ export TMPDIR=$work/tmp
 
 # The stand-in for the program: in the mode written in $work/mode, for one file, held
 # until signalled (touching $work/held once it is), or deaf to SIGTERM as a program still
-# writing its last iterations would be, or killed outright; otherwise the program itself.
+# writing its last iterations would be, killed outright, or changing the file under its
+# run and ending with no trace; otherwise the program itself.
 mkdir "$work/stand-in"
 ln -s "$bin/trace_summary" "$work/stand-in/"
 cat >"$work/stand-in/subset_search" <<STANDIN
@@ -60,6 +62,7 @@ case "\$(cat '$work/mode'):\$name" in
 hold:*five.txt) touch '$work/held' && exec -a '$work/stand-in/held' tail -f /dev/null ;;
 deaf:*five.txt) trap '' TERM && touch '$work/held' && exec -a '$work/stand-in/held' tail -f /dev/null ;;
 kill:*five.txt) kill -KILL \$\$ ;;
+change:*ch.txt) [ -e '$work/changed' ] || { touch '$work/changed' && cp '$work/five.txt' "\$name"; }; exit 0 ;;
 esac
 printf '%s\n' "\$name" | exec '$bin/subset_search'
 STANDIN
@@ -193,6 +196,27 @@ statuses "$work/killed.csv" >"$work/killed.status"
 [ "$(statuses "$work/killed.csv" | tr '\n' '|')" = "Erro no acesso ao ficheiro dos dados|0|" ] &&
     [ "$(tail -n +2 "$work/killed/joblog" | wc -l)" = 1 ] ||
     fail "the killed run run again: $(cat "$work/killed.csv" "$work/killed/joblog")"
+
+# ---- A file changed under a sweep ----
+# A run's file changes while it runs: that run and the next have no row from either
+# version, saying why; the same command is then refused, naming the file, until the file
+# is put back; then it runs them.
+echo change >"$work/mode"
+cp "$work/four.txt" "$work/ch.txt"
+changed=(--runs 2 --jobs 1 --first-seed 40 --state "$work/changed-state" "$work/ch.txt")
+sweep "$work/changed.csv" "${changed[@]}"
+why="the file is not the one the sweep began with (another size or other bytes): no row from it"
+[ "$status" = 1 ] && [ "$(statuses "$work/changed.csv" | sort -u)" = "$why" ] &&
+    [ "$(cut -d, -f2,5-8 "$work/changed.csv" | tail -n +2 | sort -u)" = ',,,,""' ] ||
+    fail "runs of a changed file: $(cat "$work/changed.csv")"
+sweep "$work/changed.csv" "${changed[@]}"
+[ "$status" = 2 ] && [ ! -s "$work/changed.csv" ] &&
+    [ "$(cat "$work/sweep.err")" = "subset_sweep: $work/ch.txt is not the file this sweep began with (another size or other bytes): put that one back, or remove $work/changed-state to begin the sweep again" ] ||
+    fail "a sweep resumed on a changed file: status $status, $(cat "$work/sweep.err")"
+cp "$work/four.txt" "$work/ch.txt"
+"$root/tools/sweep" "${changed[@]}" --jobs 2 >"$work/changed.csv" || fail "the sweep with its file back"
+[ "$(statuses "$work/changed.csv" | tr '\n' '|')" = "0|0|" ] || fail "the runs with their file back"
+echo none >"$work/mode"
 
 # ---- The seed's clock leaves nothing behind ----
 # In a /dev/shm of their own: a sweep stopped by SIGTERM while its run is held leaves

@@ -300,7 +300,7 @@ status=0
 [ -z "$(ps -eo stat=,args= | awk -v path="$work/held-bin/" '$1 !~ /^Z/ && index($0, path) && !/awk/')" ] ||
     fail "left running after SIGINT"
 "$root/tools/sweep" "${resumed[@]}" --jobs 2 >"$work/resumed.csv" || fail "the resumed sweep"
-[ "$(tail -n +2 "$work/state/joblog" | cut -f 9 | sed 's/.* \([0-9]*\) [^ ]* [^ ]*$/\1/' | sort | tr '\n' ' ')" = "72 73 " ] ||
+[ "$(tail -n +2 "$work/state/joblog" | cut -f 9 | sed 's/.* \([0-9]*\) [^ ]* [^ ]* [^ ]*$/\1/' | sort | tr '\n' ' ')" = "72 73 " ] ||
     fail "the resumed sweep's jobs: $(cat "$work/state/joblog")"
 "$root/tools/sweep" "${resumed[@]/#$work\/state/$work/whole-state}" --jobs 2 >"$work/whole.csv" ||
     fail "the uninterrupted sweep"
