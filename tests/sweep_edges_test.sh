@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # The sweep at its edges: a state whose making was cut off, two sweeps racing for one
 # state, a sweep ended by SIGTERM and by SIGKILL, a run's program killed by a signal, a
-# file changed under a sweep, and the seed's clock leaving nothing behind. Most runs are
-# a stand-in for the program (held until signalled, deaf to SIGTERM, killed, or changing
-# its file) or a missing file, refused at once; the cases that need mounts of their own
-# (a full disk, a private /dev/shm) run in namespaces of their own when this user may
-# make them, and say so when not.
+# file changed under a sweep, commands that are missing, and the seed's clock leaving
+# nothing behind. Most runs are a stand-in for the program (held until signalled, deaf to
+# SIGTERM, killed, or changing its file) or a missing file, refused at once; the cases
+# that need mounts of their own (a full disk, a private /dev/shm, a hidden library) run
+# in namespaces of their own when this user may make them, and say so when not.
 # Usage: tests/sweep_edges_test.sh BIN_DIR (the build to sweep with).
 set -euo pipefail
 bin=$(cd "$1" && pwd)
@@ -218,6 +218,28 @@ cp "$work/four.txt" "$work/ch.txt"
 [ "$(statuses "$work/changed.csv" | tr '\n' '|')" = "0|0|" ] || fail "the runs with their file back"
 echo none >"$work/mode"
 
+# ---- What the sweep needs ----
+# GNU parallel missing from PATH (its package still installed): one line naming it and
+# its package, status 2, and neither a row nor a state.
+mkdir "$work/no-parallel"
+ln -s /usr/bin/* "$work/no-parallel/"
+rm "$work/no-parallel/parallel"
+status=0
+PATH=$work/no-parallel "$root/tools/sweep" "$missing" >"$work/needs.csv" 2>"$work/needs.err" || status=$?
+[ "$status" = 2 ] && [ ! -s "$work/needs.csv" ] && [ ! -e "$work/needs.csv.state" ] &&
+    [ "$(cat "$work/needs.err")" = "subset_sweep: needs parallel, which is not on PATH (apt-get install parallel)" ] ||
+    fail "a sweep without parallel: status $status, $(cat "$work/needs.err" "$work/needs.csv")"
+no_libfaketime() {
+    local lib
+    lib=$("$root/tools/sweep-job" --faketime-library)
+    mount -t tmpfs tmpfs "$(dirname "$lib")"
+    status=0
+    "$root/tools/sweep" "$missing" >"$work/needs.csv" 2>"$work/needs.err" || status=$?
+    [ "$status" = 2 ] && [ ! -s "$work/needs.csv" ] && [ ! -e "$work/needs.csv.state" ] &&
+        [ "$(cat "$work/needs.err")" = "subset_sweep: needs libfaketime, which is not installed (apt-get install libfaketime)" ] ||
+        fail "a sweep without libfaketime: status $status, $(cat "$work/needs.err" "$work/needs.csv")"
+}
+
 # ---- The seed's clock leaves nothing behind ----
 # In a /dev/shm of their own: a sweep stopped by SIGTERM while its run is held leaves
 # nothing there, and a sweep runs as it should with stale entries of the faketime
@@ -251,7 +273,7 @@ elif unshare -rm --pid --fork --mount-proc true 2>/dev/null; then
     unshared=(unshare -rm --pid --fork --mount-proc)
 fi
 export work root bin missing
-for case in full_disk seed_clock; do
+for case in full_disk no_libfaketime seed_clock; do
     if [ ${#unshared[@]} = 0 ]; then
         echo "skipped: $case (no namespaces of its own here)"
         continue

@@ -161,9 +161,8 @@ grep -q '^Usage: subset_sweep' "$work/help.out" && [ ! -s "$work/help.err" ] &&
     tail -n 1 "$work/help.out" | grep -q '128+N when stopped by signal N\.$' || fail "--help's usage"
 # Without zstd, --keep-traces is refused before any run, with what to install.
 mkdir "$work/no-zstd"
-for tool in /usr/bin/*; do
-    case "$tool" in */zstd*) ;; *) ln -s "$tool" "$work/no-zstd/" ;; esac
-done
+ln -s /usr/bin/* "$work/no-zstd/"
+rm "$work/no-zstd/"zstd*
 status=0
 (cd "$work" && PATH=$work/no-zstd "$root/tools/sweep" --keep-traces unkept four.txt) \
     >"$work/bad.out" 2>"$work/bad.err" || status=$?
