@@ -52,7 +52,9 @@ export TMPDIR=$work/tmp
 # The stand-in for the program: in the mode written in $work/mode, for one file, held
 # until signalled (touching $work/held once it is), or deaf to SIGTERM as a program still
 # writing its last iterations would be, killed outright, or changing the file under its
-# run and ending with no trace; otherwise the program itself.
+# run and ending with no trace; otherwise the program itself. (Deaf, it is killed
+# outright with its job, which can then remove nothing: it drops the clock's semaphore
+# and shared memory itself, and holds without libfaketime.)
 mkdir "$work/stand-in"
 ln -s "$bin/trace_summary" "$work/stand-in/"
 cat >"$work/stand-in/subset_search" <<STANDIN
@@ -60,7 +62,9 @@ cat >"$work/stand-in/subset_search" <<STANDIN
 IFS= read -r name
 case "\$(cat '$work/mode'):\$name" in
 hold:*five.txt) touch '$work/held' && exec -a '$work/stand-in/held' tail -f /dev/null ;;
-deaf:*five.txt) trap '' TERM && touch '$work/held' && exec -a '$work/stand-in/held' tail -f /dev/null ;;
+deaf:*five.txt)
+    rm -f /dev/shm/faketime_shm_\$\$ /dev/shm/sem.faketime_sem_\$\$
+    trap '' TERM && touch '$work/held' && LD_PRELOAD= exec -a '$work/stand-in/held' tail -f /dev/null ;;
 kill:*five.txt) kill -KILL \$\$ ;;
 change:*ch.txt) [ -e '$work/changed' ] || { touch '$work/changed' && cp '$work/five.txt' "\$name"; }; exit 0 ;;
 esac
