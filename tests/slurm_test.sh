@@ -8,7 +8,7 @@ set -euo pipefail
 bin=$(cd "$1" && pwd)
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/tools/deps.sh"
-install_missing slurmctld slurmd slurm-client munge parallel faketime
+install_missing slurmctld slurmd slurm-client munge parallel libfaketime
 export SUBSET_BIN_DIR=$bin
 work=$(mktemp -d)
 chmod 755 "$work"

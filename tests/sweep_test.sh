@@ -95,7 +95,10 @@ printf '#!/bin/sh\ncat "%s"\n' "$work/cut.trace" >"$work/cut-bin/subset_search"
 chmod +x "$work/cut-bin/subset_search"
 cut_row=$("$root/tools/sweep-job" "$work/cut-bin" "$work/odd.txt" 1 7 "$work/kept" "$work/csv") &&
     fail "a cut trace's job ended well: $cut_row"
-case "$cut_row" in *',"subset_search 0, trace_summary 3: "') ;; *) fail "a cut trace's row: $cut_row" ;; esac
+case "$cut_row" in
+*',"subset_search 0, trace_summary 3: O trace esta incompleto: acaba na linha '[0-9]*', antes da linha final; resumido ate a ultima iteracao inteira"') ;;
+*) fail "a cut trace's row: $cut_row" ;;
+esac
 for stem in odd.txt.run1.seed90 odd.txt.run2.seed91 missing.txt.run1.seed92 odd.txt.run1.seed7; do
     zstd -dq -c "$work/kept/$stem.trace.zst" | "$bin/trace_summary" --csv >"$work/want.csv" || true
     cmp "$work/want.csv" "$work/csv/$stem.csv" || fail "$stem's per-K CSV"
@@ -158,9 +161,8 @@ grep -q '^Usage: subset_sweep' "$work/help.out" && [ ! -s "$work/help.err" ] &&
     tail -n 1 "$work/help.out" | grep -q '128+N when stopped by signal N\.$' || fail "--help's usage"
 # Without zstd, --keep-traces is refused before any run, with what to install.
 mkdir "$work/no-zstd"
-for tool in /usr/bin/*; do
-    case "$tool" in */zstd*) ;; *) ln -s "$tool" "$work/no-zstd/" ;; esac
-done
+ln -s /usr/bin/* "$work/no-zstd/"
+rm "$work/no-zstd/"zstd*
 status=0
 (cd "$work" && PATH=$work/no-zstd "$root/tools/sweep" --keep-traces unkept four.txt) \
     >"$work/bad.out" 2>"$work/bad.err" || status=$?
@@ -258,9 +260,9 @@ signal_sweep() { # signal, host
 signal_sweep TERM : 143
 [ -z "$(left)" ] || fail "left running after SIGTERM: $(left)"
 cmp -s "$work/signal-TERM.csv" "$work/signal-at-exit.csv" || fail "the CSV changed after SIGTERM"
-# A host's job ends when its connection does, which it notices within a second.
+# A host's job ends when its connection does, which it notices within a second: the
+# sweep waits for it (the stand-in's host runs here), so none is left once it has ended.
 signal_sweep HUP otherhost 129
-for _ in $(seq 300); do [ -n "$(left)" ] || break; sleep 0.1; done
 [ -z "$(left)" ] || fail "left running on a host after SIGHUP: $(left)"
 cmp -s "$work/signal-HUP.csv" "$work/signal-at-exit.csv" || fail "the CSV changed after SIGHUP"
 unset PARALLEL_SSH
@@ -297,7 +299,7 @@ status=0
 [ -z "$(ps -eo stat=,args= | awk -v path="$work/held-bin/" '$1 !~ /^Z/ && index($0, path) && !/awk/')" ] ||
     fail "left running after SIGINT"
 "$root/tools/sweep" "${resumed[@]}" --jobs 2 >"$work/resumed.csv" || fail "the resumed sweep"
-[ "$(tail -n +2 "$work/state/joblog" | cut -f 9 | sed 's/.* \([0-9]*\) [^ ]* [^ ]*$/\1/' | sort | tr '\n' ' ')" = "72 73 " ] ||
+[ "$(tail -n +2 "$work/state/joblog" | cut -f 9 | sed 's/.* \([0-9]*\) [^ ]* [^ ]* [^ ]*$/\1/' | sort | tr '\n' ' ')" = "72 73 " ] ||
     fail "the resumed sweep's jobs: $(cat "$work/state/joblog")"
 "$root/tools/sweep" "${resumed[@]/#$work\/state/$work/whole-state}" --jobs 2 >"$work/whole.csv" ||
     fail "the uninterrupted sweep"
