@@ -86,8 +86,18 @@ zstd -dq -c "$work/traces/four.txt.run1.seed44.trace.zst" | tail -n 1 | grep -q 
 # and for a trace cut short.
 printf '%s\n' "1 2 nan" "1 3 inf" "1 4 1.5" "1 5 2" "2 3 -1" "2 4 3" "2 5 4" "3 4 -inf" \
     "3 5 5" "4 5 6" >"$work/odd.txt"
+# Of these 3 points only {1, 3} scores above 0, by 1e-7, which prints as 0.000000: the
+# run's final line names it, of 2 points, and so must its row.
+printf '%s\n' "1 2 -2e-7" "1 3 2e-7" "2 3 -4e-7" >"$work/tiny.txt"
 "$root/tools/sweep" --runs 2 --first-seed 90 --keep-traces "$work/kept" --summary-dir "$work/csv" \
-    "$work/odd.txt" "$work/missing.txt" >"$work/odd.csv" || true
+    "$work/odd.txt" "$work/missing.txt" "$work/tiny.txt" >"$work/odd.csv" || true
+/usr/bin/python3 - "$work/odd.csv" <<'PY' || fail "the rows of tiny scores: $(tail -n 2 "$work/odd.csv")"
+import csv, sys
+rows = list(csv.DictReader(open(sys.argv[1], newline="")))[4:]
+assert [(r["best_score"], r["best_size"], r["best_points"], r["status"]) for r in rows] == [
+    ("0.000000", "2", "1 3", "0")] * 2, rows
+assert all(r["best_iteration"] != "" for r in rows), rows
+PY
 mkdir "$work/cut-bin"
 ln -s "$bin/trace_summary" "$work/cut-bin/trace_summary"
 { zstd -dq -c "$work/kept/odd.txt.run1.seed90.trace.zst" || true; } | head -c 300000 >"$work/cut.trace"
