@@ -20,7 +20,8 @@ struct subset_ref {
 };
 
 struct kernel_table {
-    const char* name; // "portable", "avx2" or "avx512": what tests and bench_driver call it
+    const char* name; // "portable", "avx2", "avx2-unpacked" or "avx512": what tests and
+                      // bench_driver call it
     // Writes the point an attempt among divisor - 1 points makes of each of a block's
     // `random_block` generator words at `values`: (word >> 1) mod divisor, plus 1
     // (3 <= divisor <= max_points + 1).
@@ -40,12 +41,18 @@ struct kernel_table {
     // What one step of the sweep (one pair of the file) costs, in additions of a chain:
     // the sweep takes a group when it does less work than its chains. Measured.
     double sweep_step_cost = 0;
+    // From this many points on (never where 0), the pair table is far larger than the
+    // cache, the chains' scattered reads wait on memory, and a step costs
+    // sweep_step_cost_far chain additions instead. Measured.
+    std::int32_t far_points = 0;
+    double sweep_step_cost_far = 0;
 };
 
 // The tables this build has: the portable one everywhere, the others on x86-64 only.
 extern const kernel_table portable_kernels;
 #if defined(__x86_64__)
 extern const kernel_table avx2_kernels;
+extern const kernel_table avx2_unpacked_kernels;
 extern const kernel_table avx512_kernels;
 #endif
 

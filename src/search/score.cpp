@@ -176,6 +176,9 @@ void dist_med(const subset_ref* subsets, int count, const version& items, float*
     // additions, and it takes one step for every pair of the file.
     int chained = count; // order[0, chained) go to the chains
     if (kernels.sweep != nullptr) {
+        const double step_cost = kernels.far_points > 0 && n >= kernels.far_points
+                                     ? kernels.sweep_step_cost_far
+                                     : kernels.sweep_step_cost;
         const double sweep_steps = 0.5 * n * (n - 1);
         const int lanes = kernels.sweep_lanes;
         SUBSET_CHECK(lanes >= 1 && lanes <= most_sweep_lanes);
@@ -187,7 +190,7 @@ void dist_med(const subset_ref* subsets, int count, const version& items, float*
                 const double k = subsets[members[c]].size;
                 chain_steps += 0.5 * k * (k - 1);
             }
-            if (chain_steps < kernels.sweep_step_cost * sweep_steps) break;
+            if (chain_steps < step_cost * sweep_steps) break;
             subset_ref group[most_sweep_lanes];
             float group_scores[most_sweep_lanes];
             for (int c = 0; c < take; ++c) group[c] = subsets[members[c]];
