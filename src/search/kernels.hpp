@@ -46,6 +46,11 @@ struct kernel_table {
     // sweep_step_cost_far chain additions instead. Measured.
     std::int32_t far_points = 0;
     double sweep_step_cost_far = 0;
+    // The lane-additions that `sweep` makes on the same subsets (every lane of every
+    // vector it adds, step by step), counted without adding, in the same `room`: the
+    // benchmark's measure of how much of the sweep's work is useful. Null with `sweep`.
+    std::int64_t (*sweep_lane_adds)(const subset_ref* subsets, int count, std::int32_t n,
+                                    char* room) = nullptr;
 };
 
 // The tables this build has: the portable one everywhere, the others on x86-64 only.

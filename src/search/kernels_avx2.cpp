@@ -9,6 +9,7 @@
 #include <immintrin.h>
 
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -257,6 +258,34 @@ __attribute__((target("avx2,bmi2,popcnt"))) void packed_sweep(const subset_ref* 
     for (int s = 0; s < count; ++s) scores[s] = sums[s] / static_cast<float>(subsets[s].size);
 }
 
+// The lane-additions of either sweep: every lane of the vectors each row takes, at each of
+// its steps; for the packed sweep, the row's subsets rounded up to whole vectors.
+std::int64_t lane_adds(const subset_ref* subsets, int count, std::int32_t n, char* room,
+                       bool packed) {
+    auto* held = reinterpret_cast<std::uint64_t*>(room);
+    std::memset(held, 0, sizeof(std::uint64_t) * (static_cast<std::size_t>(n) + 1));
+    for (int s = 0; s < count; ++s)
+        for (std::int32_t i = 0; i < subsets[s].size; ++i)
+            held[subsets[s].sorted[i]] |= std::uint64_t{1} << s;
+    const auto vectors = static_cast<int>((count + lane_count - 1) / lane_count);
+    std::int64_t adds = 0;
+    for (std::int32_t a = 1; a < n; ++a) {
+        if (held[a] == 0) continue;
+        const int row_vectors =
+            packed ? (std::popcount(held[a]) + lane_count - 1) / lane_count : vectors;
+        adds += lane_count * row_vectors * std::int64_t{n - a};
+    }
+    return adds;
+}
+
+std::int64_t packed_lane_adds(const subset_ref* subsets, int count, std::int32_t n, char* room) {
+    return lane_adds(subsets, count, n, room, n >= packed_from);
+}
+
+std::int64_t unpacked_lane_adds(const subset_ref* subsets, int count, std::int32_t n, char* room) {
+    return lane_adds(subsets, count, n, room, false);
+}
+
 } // namespace
 
 // A sweep's step, of 64 lanes, costs about four additions of a chain: full runs at 141
@@ -265,12 +294,30 @@ __attribute__((target("avx2,bmi2,popcnt"))) void packed_sweep(const subset_ref* 
 // Zen 3's last cache, and a chain's addition waits on memory: at 4500 and 5000 points,
 // where two batches are scored together, a step cost of 1 scored a fifth faster than 4
 // (the second group of 64, of smaller subsets, goes to the sweep too).
-const kernel_table avx2_kernels = {"avx2",      block_points, sort_small, packed_sweep, sweep_lanes,
-                                   point_bytes, 4.0,          4000,       1.0};
+const kernel_table avx2_kernels = {
+    .name = "avx2",
+    .block_points = block_points,
+    .sort_small = sort_small,
+    .sweep = packed_sweep,
+    .sweep_lanes = sweep_lanes,
+    .sweep_point_bytes = point_bytes,
+    .sweep_step_cost = 4.0,
+    .far_points = 4000,
+    .sweep_step_cost_far = 1.0,
+    .sweep_lane_adds = packed_lane_adds,
+};
 
 // Where pext is slow (microcoded on AMD's Zen 1 and 2), the unpacked sweep at every size.
 const kernel_table avx2_unpacked_kernels = {
-    "avx2-unpacked", block_points, sort_small, unpacked_sweep, sweep_lanes, point_bytes, 4.0};
+    .name = "avx2-unpacked",
+    .block_points = block_points,
+    .sort_small = sort_small,
+    .sweep = unpacked_sweep,
+    .sweep_lanes = sweep_lanes,
+    .sweep_point_bytes = point_bytes,
+    .sweep_step_cost = 4.0,
+    .sweep_lane_adds = unpacked_lane_adds,
+};
 
 } // namespace subset
 
