@@ -168,24 +168,35 @@ __attribute__((target("avx2"))) void unpacked_sweep(const subset_ref* subsets, i
 
 // Past a few hundred points the masks of the unpacked sweep (256 bytes a point) no longer
 // stay in the cache near the core, and reading them is what a step waits on. The packed
-// sweep reads one 64-bit word a point, which lanes hold it, and makes each step's masks
-// in registers. Within row a only the subsets that hold a add anything, so their sums
-// are packed together for the row, in lane order (moved out of their lanes at its start,
-// back at its end: nothing else touches them), and the lanes of pair (a, b) are the bits
-// of b's word at a's set bits (pext), packed lane k being a's k-th subset. A vector's
-// mask is then those bits shifted so that each of its lanes has its own in the sign bit
-// (vpsllvd), which a blend reads: d(a, b) where the subset holds b, +0.0 where not, added
-// as in the unpacked sweep, so the argument above holds lane for lane. Packed lanes past
-// the row's subsets start at +0.0, take only +0.0 and are dropped. A row of the largest
-// subsets needs about two thirds of the vectors, one of the smallest far fewer; a step
-// costs three operations a vector (shift, blend, add) against two, but none waits on
-// memory. On Zen 3 this took a 5000-point sweep about a quarter less time, and a
-// 2000-point one a third less; under about 400 points, where the masks stay near, the
-// unpacked sweep is faster (at 141 points by a third).
+// sweep reads one 64-bit word a point, which lanes hold it. Within row a only the subsets
+// that hold a add anything, so their sums are packed together for the row, in lane order
+// (moved out of their lanes at its start, back at its end: nothing else touches them),
+// and the lanes of pair (a, b) are the bits of b's word at a's set bits (pext), packed
+// lane k being a's k-th subset. Packed vector v's masks are then those of byte v of that
+// word, read from a table of every byte's eight masks (8 KB, which stays in the nearest
+// cache): d(a, b) & mask, +0.0 where the subset lacks b, added as in the unpacked sweep,
+// so the argument above holds lane for lane. Packed lanes past the row's subsets start
+// at +0.0, take only +0.0 and are dropped.
+//
+// A row of a batch's largest subsets needs about two thirds of the vectors, one of its
+// smallest far fewer. A vector's step is a load from the table, an and and an add, and two
+// integer operations to find its byte (which run beside the vector ones). Measured on Zen
+// 3 against the unpacked sweep: about the same at 300 points, from 400 points faster (a
+// sixth at 400 and 500, a third at 2000). Making each vector's masks in registers instead
+// (a shift of the word that puts each lane's bit in its sign, and a blend) took 11 to 15%
+// more time from 850 to 5000 points, three vector operations a vector against two.
 
-// Files of at least this many points take the packed sweep (measured on Zen 3: the two
-// cost the same at about 400 points).
+// Files of at least this many points take the packed sweep.
 constexpr std::int32_t packed_from = 400;
+
+// Every byte's masks for eight lanes: lane l all ones where bit l of the byte is set.
+alignas(32) constexpr auto byte_masks = [] {
+    std::array<std::array<std::uint32_t, lane_count>, 256> masks{};
+    for (unsigned byte = 0; byte < 256; ++byte)
+        for (unsigned lane = 0; lane < lane_count; ++lane)
+            masks[byte][lane] = (byte >> lane & 1) != 0 ? 0xffffffffU : 0U;
+    return masks;
+}();
 
 // The steps of row a for `vectors` packed vectors (1 to 8) at `packed`: `in_b` holds the
 // words of the row's points b, `in_a` a's.
@@ -194,28 +205,21 @@ __attribute__((target("avx2,bmi2"))) void packed_steps(const float* row, const s
                                                        std::int32_t steps, std::uint64_t in_a,
                                                        float* packed) {
     __m256 sum[vectors];
-    __m256i shift[vectors]; // puts lane l of vector v's bit, 8 v + l of the word, in its sign
 #pragma GCC unroll 8
-    for (int v = 0; v < vectors; ++v) {
-        sum[v] = _mm256_load_ps(packed + lane_count * v);
-        const int top = 31 - 8 * (v % 4);
-        shift[v] =
-            _mm256_setr_epi32(top, top - 1, top - 2, top - 3, top - 4, top - 5, top - 6, top - 7);
-    }
-    __m256 zero = _mm256_setzero_ps();
-    // Unseen by the compiler, so that the blend stays one: GCC makes a blend with zero a
-    // compare and an and, one operation more, which scored 12% slower at 1000 and at 5000
-    // points on Zen 3.
-    __asm__("" : "+x"(zero));
+    for (int v = 0; v < vectors; ++v) sum[v] = _mm256_load_ps(packed + lane_count * v);
+    const char* table = reinterpret_cast<const char*>(byte_masks.data());
+    static_assert(sizeof byte_masks[0] == 32); // a byte's masks: 2^5 bytes, as placed below
     for (std::int32_t j = 0; j < steps; ++j) {
         const __m256 d = _mm256_broadcast_ss(row + j);
         const std::uint64_t lanes = _pext_u64(in_b[j], in_a);
-        const __m256i low = _mm256_set1_epi32(static_cast<int>(lanes));
-        const __m256i high = _mm256_set1_epi32(static_cast<int>(lanes >> 32));
 #pragma GCC unroll 8
         for (int v = 0; v < vectors; ++v) {
-            const __m256i sign = _mm256_sllv_epi32(v < 4 ? low : high, shift[v]);
-            sum[v] = _mm256_add_ps(sum[v], _mm256_blendv_ps(zero, d, _mm256_castsi256_ps(sign)));
+            // Byte v's place in the table: the word shifted so that the byte lands 5 bits
+            // up, then the rest masked off.
+            const std::uint64_t at =
+                (v == 0 ? lanes << 5 : lanes >> (8 * v - 5)) & (std::uint64_t{255} << 5);
+            const __m256 in = _mm256_load_ps(reinterpret_cast<const float*>(table + at));
+            sum[v] = _mm256_add_ps(sum[v], _mm256_and_ps(d, in));
         }
     }
 #pragma GCC unroll 8
