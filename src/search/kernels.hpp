@@ -1,5 +1,6 @@
 // The kernels that differ by instruction set, gathered in one table per set: the
-// portable code, AVX2 and AVX-512 (with BMI2). A run takes one table, the best that the
+// portable code, AVX2 (with its large files' rows unpacked where pext is slow, packed
+// where it is fast) and AVX-512 (with BMI2). A run takes one table, the best that the
 // processor can execute, and calls every such kernel through it; tests and the benchmark
 // may name another. Nothing here allocates or throws.
 #pragma once

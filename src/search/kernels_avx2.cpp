@@ -1,7 +1,8 @@
 // The AVX2 kernels (with POPCNT, on every processor that has AVX2): the block's points
 // eight at a time, the small sort by a table of each byte's bits, and a masked sweep of
-// 64 subsets in eight 8-lane vectors. Each function carries its own target, so that
-// nothing of it runs elsewhere.
+// 64 subsets in up to eight 8-lane vectors, its rows packed from 400 points on where pext
+// is fast (BMI2, not on Zen 1 or 2: the two tables below). Each function carries its own
+// target, so that nothing of it runs elsewhere.
 #include "search/kernels.hpp"
 
 #if defined(__x86_64__)
