@@ -234,9 +234,10 @@ score_work dist_med_work(const subset_ref* subsets, int count, std::int32_t n,
     int chained = count;
     for (int take; (take = sweep_take(subsets, order.data(), chained, n, kernels)) > 0;
          chained -= take) {
+        const int* members = order.data() + chained - take;
         subset_ref group[most_sweep_lanes];
         for (int c = 0; c < take; ++c) {
-            group[c] = subsets[order[static_cast<std::size_t>(chained - take + c)]];
+            group[c] = subsets[members[c]];
             w.swept_pairs += 0.5 * group[c].size * (group[c].size - 1.0);
         }
         w.sweep_lane_adds +=
