@@ -382,7 +382,10 @@ void sweep_rows_of_every_width(const int n, const int* counts, const int kinds) 
         for (const std::string& v : values) read.push_back(value_of(v));
         for (const kernel_table* table : runnable_kernels()) {
             if (table->sweep == nullptr) continue;
-            const int lanes = table->sweep_lanes;
+            // As many as one call takes: the AVX2 sweep takes two words of lanes, which it
+            // packs together, apart, or one alone, as a row's count has it.
+            const int lanes =
+                table->sweep_call_lanes > 0 ? table->sweep_call_lanes : table->sweep_lanes;
             std::vector<std::vector<std::int32_t>> subsets(static_cast<std::size_t>(lanes));
             for (int a = 1; a <= n; ++a)
                 for (int word = 0; word * 64 < lanes; ++word) {
@@ -497,5 +500,15 @@ TEST(Search, SweepWorkIsCountedRowByRowAsEachSweepTakesIt) {
         else // every lane of the sweep's vectors at every row some subset starts
             want = 64 * std::int64_t{4 * n - 10};
         EXPECT_EQ(want, table->sweep_lane_adds(two_rows.data(), 64, n, room.get()));
+        if (table->sweep_call_lanes != 128 && table->sweep_lanes != 128) continue;
+        // Another 64 subsets: 9 more of points 1 and 2, which now packs 18 lanes of two
+        // words together, and 55 more of 3 and 4, 110 in all, which the AVX2 sweep packs
+        // a word apart and AVX-512 leaves unpacked.
+        two_rows.insert(two_rows.end(), two_rows.begin(), two_rows.end());
+        if (name == "avx2")
+            want = up(18) * (2 * n - 3) + 2 * up(55) * (2 * n - 7);
+        else
+            want = up(18) * (2 * n - 3) + up(128) * (2 * n - 7);
+        EXPECT_EQ(want, table->sweep_lane_adds(two_rows.data(), 128, n, room.get()));
     }
 }

@@ -31,13 +31,17 @@ struct kernel_table {
     // ascending order; may write up to 15 entries past the end.
     void (*sort_small)(const std::int32_t* drawn, std::int32_t k, std::int32_t n,
                        std::int32_t* sorted);
-    // Scores 1 to sweep_lanes subsets of `items` by one masked sweep over the whole pair
-    // table, each sum bit for bit a chain's (see score.hpp), working in `room`: at least
-    // sweep_point_bytes for each point and one more, on a cache line, in any state. Null
-    // where the table has none.
+    // Scores 1 to sweep_lanes subsets (or sweep_call_lanes, where set) of `items` by one
+    // masked sweep over the whole pair table, each sum bit for bit a chain's (see
+    // score.hpp), working in `room`: at least sweep_point_bytes for each point and one
+    // more, on a cache line, in any state. Null where the table has none.
     void (*sweep)(const subset_ref* subsets, int count, const version& items, float* scores,
                   char* room);
-    int sweep_lanes = 0;               // subsets a sweep takes at most
+    int sweep_lanes = 0; // subsets a sweep's group holds at most
+    // Subsets one call of `sweep` takes at most: 0 for sweep_lanes, or a multiple of it
+    // where a sweep does better with several groups at once, to which dist_med then
+    // hands as many of its groups as fit.
+    int sweep_call_lanes = 0;
     std::size_t sweep_point_bytes = 0; // room a sweep works in, for each point
     // What one step of the sweep (one pair of the file) costs, in additions of a chain:
     // the sweep takes a group when it does less work than its chains. Measured.

@@ -351,7 +351,7 @@ std::int64_t sweep_lane_adds(const subset_ref* subsets, int count, std::int32_t 
             row_vectors = vectors;
         else if (cnt > 64)
             row_vectors = (cnt_low + 15) / 16 + (cnt - cnt_low + 15) / 16;
-        adds += 16 * row_vectors * std::int64_t{n - a};
+        adds += std::int64_t{16} * row_vectors * (n - a);
     }
     return adds;
 }

@@ -150,6 +150,20 @@ int sweep_take(const subset_ref* subsets, const int* order, int chained, std::in
     return chain_steps < step_cost * sweep_steps ? 0 : take;
 }
 
+// How many of the largest subsets still chained, order[chained - gathered, chained), one
+// call of the sweep takes next: as many of the groups that sweep_take sends to it as the
+// call holds; else 0.
+int sweep_gather(const subset_ref* subsets, const int* order, int chained, std::int32_t n,
+                 const kernel_table& kernels) {
+    const int most = kernels.sweep_call_lanes > 0 ? kernels.sweep_call_lanes : kernels.sweep_lanes;
+    SUBSET_CHECK(most <= most_sweep_lanes);
+    int gathered = 0;
+    for (int take; (take = sweep_take(subsets, order, chained - gathered, n, kernels)) > 0 &&
+                   gathered + take <= most;)
+        gathered += take;
+    return gathered;
+}
+
 } // namespace
 
 void sort_subset(const std::int32_t* drawn, std::int32_t k, std::int32_t n, std::uint64_t* bits,
@@ -198,10 +212,10 @@ void dist_med(const subset_ref* subsets, int count, const version& items, float*
     order_by_size(subsets, count, n, scratch);
     const std::vector<int>& order = scratch.order;
 
-    // The largest subsets, sweep_lanes at a time, by one masked sweep while it does less
-    // work than their chains would.
+    // The largest subsets, sweep_lanes at a time, by a masked sweep while it does less
+    // work than their chains would; as many such groups at once as one call takes.
     int chained = count; // order[0, chained) go to the chains
-    for (int take; (take = sweep_take(subsets, order.data(), chained, n, kernels)) > 0;
+    for (int take; (take = sweep_gather(subsets, order.data(), chained, n, kernels)) > 0;
          chained -= take) {
         const int* members = order.data() + chained - take;
         subset_ref group[most_sweep_lanes];
@@ -232,7 +246,7 @@ score_work dist_med_work(const subset_ref* subsets, int count, std::int32_t n,
     const std::vector<int>& order = scratch.order;
     score_work w;
     int chained = count;
-    for (int take; (take = sweep_take(subsets, order.data(), chained, n, kernels)) > 0;
+    for (int take; (take = sweep_gather(subsets, order.data(), chained, n, kernels)) > 0;
          chained -= take) {
         const int* members = order.data() + chained - take;
         subset_ref group[most_sweep_lanes];
