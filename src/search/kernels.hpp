@@ -46,11 +46,11 @@ struct kernel_table {
     // What one step of the sweep (one pair of the file) costs, in additions of a chain:
     // the sweep takes a group when it does less work than its chains. Measured.
     double sweep_step_cost = 0;
-    // From this many points on (never where 0), the pair table is far larger than the
-    // cache, the chains' scattered reads wait on memory, and a step costs
-    // sweep_step_cost_far chain additions instead. Measured.
-    std::int32_t far_points = 0;
-    double sweep_step_cost_far = 0;
+    // From this many points on (never where 0) a step costs sweep_step_cost_large chain
+    // additions instead: where the table's sweep changes its design (the AVX2 sweep packs
+    // its rows), or the chains' scattered reads start to wait on memory. Measured.
+    std::int32_t large_points = 0;
+    double sweep_step_cost_large = 0;
     // The lane-additions that `sweep` makes on the same subsets (every lane of every
     // vector it adds, step by step), counted without adding, in the same `room`: the
     // benchmark's measure of how much of the sweep's work is useful. Null with `sweep`.

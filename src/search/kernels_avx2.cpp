@@ -361,11 +361,11 @@ std::int64_t packed_lane_adds(const subset_ref* subsets, int count, std::int32_t
 } // namespace
 
 // A sweep's step, of 64 lanes, costs about four additions of a chain: full runs at 141
-// and 1000 points took the least time from 3 to 6, and with the packed sweep, scoring at
-// 1000 to 3000 points is flat from 1 to 4. From 4000 points the table (32 MB) outgrows
-// Zen 3's last cache, and a chain's addition waits on memory: at 4500 and 5000 points,
-// where two batches are scored together, a step cost of 1 scored a fifth faster than 4
-// (the second group of 64, of smaller subsets, goes to the sweep too).
+// and 1000 points took the least time from 3 to 6 with the unpacked sweep, which runs
+// under 400 points. The packed sweep's step costs one: scoring within one process, the
+// better of ten, at 500, 2000 and 3000 points was flat from 1 to 4, at 1000 points 1 was
+// 7% faster than 4, and at 5000 points (where the table outgrows the last cache and the
+// chains wait on memory) 0.5 to 2 were about a third faster than 4.
 const kernel_table avx2_kernels = {
     .name = "avx2",
     .block_points = block_points,
@@ -375,8 +375,8 @@ const kernel_table avx2_kernels = {
     .sweep_call_lanes = call_lanes,
     .sweep_point_bytes = point_bytes,
     .sweep_step_cost = 4.0,
-    .far_points = 4000,
-    .sweep_step_cost_far = 1.0,
+    .large_points = packed_from,
+    .sweep_step_cost_large = 1.0,
     .sweep_lane_adds = packed_lane_adds,
 };
 

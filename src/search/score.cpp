@@ -137,8 +137,8 @@ int sweep_take(const subset_ref* subsets, const int* order, int chained, std::in
     if (kernels.sweep == nullptr || chained == 0) return 0;
     const int lanes = kernels.sweep_lanes;
     SUBSET_CHECK(lanes >= 1 && lanes <= most_sweep_lanes);
-    const double step_cost = kernels.far_points > 0 && n >= kernels.far_points
-                                 ? kernels.sweep_step_cost_far
+    const double step_cost = kernels.large_points > 0 && n >= kernels.large_points
+                                 ? kernels.sweep_step_cost_large
                                  : kernels.sweep_step_cost;
     const int take = std::min(lanes, chained);
     double chain_steps = 0;
