@@ -379,6 +379,7 @@ void sweep_rows_of_every_width(const int n, const int* counts, const int kinds) 
         const parsed file = parse_distances(text);
         ASSERT_NE(nullptr, file.v);
         std::vector<float> read; // each text read once, for the chains below
+        read.reserve(values.size());
         for (const std::string& v : values) read.push_back(value_of(v));
         for (const kernel_table* table : runnable_kernels()) {
             if (table->sweep == nullptr) continue;
@@ -475,6 +476,7 @@ TEST(Search, SweepWorkIsCountedRowByRowAsEachSweepTakesIt) {
         EXPECT_EQ(w.swept_pairs, w.sweep_lane_adds);
 
         std::vector<subset_ref> refs;
+        refs.reserve(random.size());
         for (const auto& s : random)
             refs.push_back({s.data(), static_cast<std::int32_t>(s.size())});
         w = dist_med_work(refs.data(), static_cast<int>(refs.size()), n, *table, scratch);
@@ -493,7 +495,7 @@ TEST(Search, SweepWorkIsCountedRowByRowAsEachSweepTakesIt) {
         const std::string_view name = table->name;
         const int width = name == "portable" ? 4 : name == "avx512" ? 16 : 8;
         const auto up = [&](int lanes) {
-            return std::int64_t{(lanes + width - 1) / width * width};
+            return std::int64_t{(lanes + width - 1) / width} * width;
         };
         std::int64_t want = 0;
         if (name == "avx2") // packed
