@@ -137,6 +137,8 @@ template <typename Run> double best_cpu_seconds(Run run) {
 
 constexpr long peak_rounds = 40'000'000; // each round adds once to every chain
 
+volatile float peak_sink = 0; // where each loop's sum goes, so that no loop is dropped
+
 #if defined(__x86_64__)
 // `Chains` independent sums of 8 lanes, each added to `rounds` times. The empty asm keeps
 // every sum in its own register and each addition done, without costing an instruction.
@@ -183,17 +185,15 @@ __attribute__((target("avx512f"), noinline)) float add512(long rounds, float ste
 
 template <int Chains> void print_add256() {
     volatile float step = 1e-30F; // unknown to the compiler, and no value goes subnormal
-    volatile float out = 0;       // kept, so that no loop is dropped
-    const double seconds = best_cpu_seconds([&] { out = add256<Chains>(peak_rounds, step); });
+    const double seconds = best_cpu_seconds([&] { peak_sink = add256<Chains>(peak_rounds, step); });
     std::printf("peak add256 %d chains %.2f\n", Chains, 8.0 * Chains * peak_rounds / seconds / 1e9);
 }
 
 template <int Chains, bool Masked> void print_add512() {
     volatile float step = 1e-30F;
     volatile unsigned mask = 0x5555;
-    volatile float out = 0;
     const double seconds =
-        best_cpu_seconds([&] { out = add512<Chains, Masked>(peak_rounds, step, mask); });
+        best_cpu_seconds([&] { peak_sink = add512<Chains, Masked>(peak_rounds, step, mask); });
     std::printf("peak %s %d chains %.2f\n", Masked ? "add512-masked" : "add512", Chains,
                 16.0 * Chains * peak_rounds / seconds / 1e9);
 }
