@@ -253,6 +253,7 @@ int count_work(const std::string& file, std::int32_t iterations, unsigned seed,
     bool waiting = false;   // a batch drawn, waiting for the one to be scored with it
     const auto score = [&] {
         std::vector<subset::subset_ref> refs;
+        refs.reserve(sorted.size());
         for (const auto& s : sorted)
             refs.push_back({s.data(), static_cast<std::int32_t>(s.size() - subset::sorted_spare)});
         const subset::score_work w =
