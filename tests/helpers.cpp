@@ -84,6 +84,7 @@ std::vector<std::pair<std::string, subset::kernel_table>> scoring_ways() {
         if (k->sweep == nullptr) continue;
         subset::kernel_table always = *k;
         always.sweep_step_cost = 0; // no group's chains cost less than nothing
+        always.sweep_step_cost_large = 0;
         ways.emplace_back(std::string(k->name) + ", sweep always", always);
         subset::kernel_table never = *k;
         never.sweep = nullptr;

@@ -179,14 +179,19 @@ struct chain_score {
     float score;
     bool nans_met;
 };
-template <class Texts>
-chain_score chain_of(const std::vector<std::int32_t>& points, const Texts& values, int n) {
+float value_of(float d) {
+    return d;
+}
+float value_of(std::string_view text) {
+    return std::strtof(std::string(text).c_str(), nullptr);
+}
+template <class Values>
+chain_score chain_of(const std::vector<std::int32_t>& points, const Values& values, int n) {
     float sum = 0;
     bool nans_met = false;
     for (std::size_t i = 0; i < points.size(); ++i)
         for (std::size_t j = i + 1; j < points.size(); ++j) {
-            const std::string_view text = values[file_position(points[i], points[j], n)];
-            const float d = std::strtof(std::string(text).c_str(), nullptr);
+            const float d = value_of(values[file_position(points[i], points[j], n)]);
             nans_met = nans_met || (std::isnan(d) && std::isnan(sum));
             sum = d + sum;
         }
@@ -304,7 +309,7 @@ TEST(Search, EveryMaskedSweepAddsAsTheChainsDo) {
     // 2 to N, so that both sides of the crossover are met; each table's sweep and the
     // chains must agree bit for bit (no NaN here, so no choice between two of them).
     std::mt19937 gen(2026);
-    for (const int n : {9, 141, 1000}) {
+    for (const int n : {9, 141, 399, 400, 1000}) { // the AVX2 sweep packs rows from 400 on
         std::string text;
         char line[80];
         std::uniform_real_distribution<double> value(-50, 50);
@@ -345,15 +350,12 @@ TEST(Search, EveryMaskedSweepAddsAsTheChainsDo) {
     }
 }
 
-TEST(Search, SweepRowsOfEveryWidthKeepTheChainsSumsWithSpecialValues) {
-    // Each table's sweep called on its own, with every lane it has: point a is held by a
-    // chosen number of each 64-lane word's subsets (0, 1, a vector's worth and one
-    // either side, up to all 64), so that rows meet every count of packed vectors, with
-    // the words packed together and apart. The distances hold ±0 throughout and, in the
-    // second file, a few infinities and NaNs of both signs, which must reach only the
-    // subsets that hold both of their points.
-    const int counts[] = {0, 1, 2, 15, 16, 17, 32, 33, 47, 48, 63, 64};
-    constexpr int n = 12 * 12 + 6;
+namespace {
+
+// Every table's sweep on `lanes` subsets of a file of n points, where point a is held by
+// counts[a % kinds] of the first word's lanes and counts[a / kinds % kinds] of the
+// second's, against the chains; then again with infinities and NaNs in the file.
+void sweep_rows_of_every_width(const int n, const int* counts, const int kinds) {
     std::mt19937 gen(27);
     std::vector<std::string> values;
     for (int i = 1; i < n; ++i)
@@ -376,9 +378,15 @@ TEST(Search, SweepRowsOfEveryWidthKeepTheChainsSumsWithSpecialValues) {
                 text += std::to_string(i) + " " + std::to_string(j) + " " + values[at++] + "\n";
         const parsed file = parsed_of(text);
         ASSERT_NE(nullptr, file.v);
+        std::vector<float> read; // each text read once, for the chains below
+        read.reserve(values.size());
+        for (const std::string& v : values) read.push_back(value_of(v));
         for (const kernel_table* table : runnable_kernels()) {
             if (table->sweep == nullptr) continue;
-            const int lanes = table->sweep_lanes;
+            // As many as one call takes: the AVX2 sweep takes two words of lanes, which it
+            // packs together, apart, or one alone, as a row's count has it.
+            const int lanes =
+                table->sweep_call_lanes > 0 ? table->sweep_call_lanes : table->sweep_lanes;
             std::vector<std::vector<std::int32_t>> subsets(static_cast<std::size_t>(lanes));
             for (int a = 1; a <= n; ++a)
                 for (int word = 0; word * 64 < lanes; ++word) {
@@ -386,7 +394,7 @@ TEST(Search, SweepRowsOfEveryWidthKeepTheChainsSumsWithSpecialValues) {
                     std::vector<int> lane(static_cast<std::size_t>(width));
                     std::iota(lane.begin(), lane.end(), 64 * word);
                     std::shuffle(lane.begin(), lane.end(), gen);
-                    const int held = std::min(width, counts[(word == 0 ? a : a / 12) % 12]);
+                    const int held = std::min(width, counts[(word == 0 ? a : a / kinds) % kinds]);
                     for (int l = 0; l < held; ++l)
                         subsets[static_cast<std::size_t>(lane[static_cast<std::size_t>(l)])]
                             .push_back(a);
@@ -402,7 +410,7 @@ TEST(Search, SweepRowsOfEveryWidthKeepTheChainsSumsWithSpecialValues) {
             table->sweep(refs.data(), lanes, *file.v, scores.data(), room.get());
             for (std::size_t s = 0; s < subsets.size(); ++s) {
                 const auto& points = subsets[s];
-                const auto [want, nans_met] = chain_of(points, values, n);
+                const auto [want, nans_met] = chain_of(points, read, n);
                 if (nans_met) {
                     EXPECT_TRUE(std::isnan(scores[s])) << s;
                 } else {
@@ -414,5 +422,99 @@ TEST(Search, SweepRowsOfEveryWidthKeepTheChainsSumsWithSpecialValues) {
                 }
             }
         }
+    }
+}
+
+} // namespace
+
+TEST(Search, SweepRowsOfEveryWidthKeepTheChainsSumsWithSpecialValues) {
+    // Each table's sweep called on its own, with every lane it has: point a is held by a
+    // chosen number of each 64-lane word's subsets (0, 1, a vector's worth and one
+    // either side, for vectors of 8 and 16 lanes, up to all 64), so that rows meet every
+    // count of packed vectors, with the words packed together and apart. The distances
+    // hold ±0 throughout and, in the second file, a few infinities and NaNs of both
+    // signs, which must reach only the subsets that hold both of their points. At 156
+    // points the AVX2 sweep leaves its rows unpacked, at 420 it packs them.
+    const int counts[] = {0, 1, 2, 7, 8, 9, 15, 16, 17, 32, 33, 47, 48, 55, 56, 57, 63, 64};
+    constexpr int kinds = static_cast<int>(std::size(counts));
+    for (const int n : {150 + 6, 420}) {
+        SCOPED_TRACE(std::to_string(n) + " points");
+        sweep_rows_of_every_width(n, counts, kinds);
+    }
+}
+
+TEST(Search, SweepWorkIsCountedRowByRowAsEachSweepTakesIt) {
+    // The benchmark's useful fraction rests on these counts: subsets that hold every
+    // point make every lane-addition useful; random ones split their pairs between
+    // sweeps and chains with none lost; and a row's lanes are rounded up to whole vectors,
+    // of only the subsets holding its point where the sweep packs them.
+    constexpr int n = 420;
+    std::vector<std::int32_t> every(n);
+    std::iota(every.begin(), every.end(), 1);
+    const std::vector<std::int32_t> first_two = {1, 2};
+    const std::vector<std::int32_t> next_two = {3, 4};
+    std::mt19937 gen(33);
+    std::vector<std::vector<std::int32_t>> random(200);
+    double random_pairs = 0;
+    for (auto& s : random) {
+        std::vector<std::int32_t> all = every;
+        std::shuffle(all.begin(), all.end(), gen);
+        all.resize(2 + gen() % (n - 1));
+        std::sort(all.begin(), all.end());
+        s = all;
+        random_pairs += 0.5 * static_cast<double>(s.size()) * static_cast<double>(s.size() - 1);
+    }
+    const double steps = 0.5 * n * (n - 1);
+    for (const kernel_table* table : runnable_kernels()) {
+        if (table->sweep == nullptr) continue;
+        SCOPED_TRACE(table->name);
+        score_scratch scratch;
+        std::vector<subset_ref> full(64, {every.data(), n});
+        score_work w = dist_med_work(full.data(), 64, n, *table, scratch);
+        EXPECT_EQ(0, w.chained_pairs);
+        EXPECT_EQ(64 * steps, w.swept_pairs);
+        EXPECT_EQ(w.swept_pairs, w.sweep_lane_adds);
+
+        std::vector<subset_ref> refs;
+        refs.reserve(random.size());
+        for (const auto& s : random)
+            refs.push_back({s.data(), static_cast<std::int32_t>(s.size())});
+        w = dist_med_work(refs.data(), static_cast<int>(refs.size()), n, *table, scratch);
+        EXPECT_EQ(random_pairs, w.chained_pairs + w.swept_pairs);
+        EXPECT_GT(w.swept_pairs, 0);
+        EXPECT_GE(w.sweep_lane_adds, w.swept_pairs);
+
+        // Nine subsets of points 1 and 2, the others of 3 and 4: 55 where a call takes 64
+        // or more, 23 where it takes 32.
+        const int call = table->sweep_call_lanes > 0 ? table->sweep_call_lanes : table->sweep_lanes;
+        const int m = std::min(64, call);
+        std::vector<subset_ref> two_rows(static_cast<std::size_t>(m), {next_two.data(), 2});
+        std::fill(two_rows.begin(), two_rows.begin() + 9, subset_ref{first_two.data(), 2});
+        const aligned_bytes room =
+            aligned_buffer(table->sweep_point_bytes * (static_cast<std::size_t>(n) + 1));
+        const std::string_view name = table->name;
+        const int width = name == "portable" ? 4 : name == "avx512" ? 16 : 8;
+        const auto up = [&](int lanes) {
+            return std::int64_t{(lanes + width - 1) / width} * width;
+        };
+        std::int64_t want = 0;
+        if (name == "avx2") // packed
+            want = up(9) * (2 * n - 3) + up(55) * (2 * n - 7);
+        else if (name == "avx512") // packed, 16 lanes a vector, or all four vectors
+            want = up(9) * (2 * n - 3) + up(64) * (2 * n - 7);
+        else // every lane of the sweep's vectors at every row some subset starts
+            want = m * std::int64_t{4 * n - 10};
+        EXPECT_EQ(want, table->sweep_lane_adds(two_rows.data(), m, n, room.get()));
+        if (table->sweep_call_lanes != 128 && table->sweep_lanes != 128) continue;
+        // Another 64 subsets: 9 more of points 1 and 2, which now packs 18 lanes of two
+        // words together, and 55 more of 3 and 4, 110 in all, which the AVX2 sweep packs
+        // a word apart and AVX-512 leaves unpacked.
+        const std::vector<subset_ref> first_64 = two_rows;
+        two_rows.insert(two_rows.end(), first_64.begin(), first_64.end());
+        if (name == "avx2")
+            want = up(18) * (2 * n - 3) + 2 * up(55) * (2 * n - 7);
+        else
+            want = up(18) * (2 * n - 3) + up(128) * (2 * n - 7);
+        EXPECT_EQ(want, table->sweep_lane_adds(two_rows.data(), 128, n, room.get()));
     }
 }

@@ -15,16 +15,19 @@ bool can_execute([[maybe_unused]] const kernel_table& k) {
     if (&k == &avx512_kernels)
         return __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("bmi2") != 0 &&
                __builtin_cpu_supports("popcnt") != 0;
-    if (&k == &avx2_kernels)
-        return __builtin_cpu_supports("avx2") != 0 && __builtin_cpu_supports("popcnt") != 0;
+    const bool avx2 = __builtin_cpu_supports("avx2") != 0 && __builtin_cpu_supports("popcnt") != 0;
+    if (&k == &avx2_kernels) // its large files' sweep takes a pext a step: slow on Zen 1 and 2
+        return avx2 && __builtin_cpu_supports("bmi2") != 0 && __builtin_cpu_is("znver1") == 0 &&
+               __builtin_cpu_is("znver2") == 0;
+    if (&k == &avx2_unpacked_kernels) return avx2;
 #endif
     return true;
 }
 
 // The tables of this build, best first.
 #if defined(__x86_64__)
-constexpr std::array<const kernel_table*, 3> built = {&avx512_kernels, &avx2_kernels,
-                                                      &portable_kernels};
+constexpr std::array<const kernel_table*, 4> built = {&avx512_kernels, &avx2_kernels,
+                                                      &avx2_unpacked_kernels, &portable_kernels};
 #else
 constexpr std::array<const kernel_table*, 1> built = {&portable_kernels};
 #endif

@@ -114,6 +114,56 @@ void score_group(const subset_ref* group, int count, const version& items, float
     for (int c = 0; c < count; ++c) scores[c] = sum[c] / static_cast<float>(group[c].size);
 }
 
+// Puts the indices of the `count` subsets in `scratch.order`, smallest first: subsets of
+// nearly the same size then go side by side, so that little padding is added.
+void order_by_size(const subset_ref* subsets, int count, std::int32_t n, score_scratch& scratch) {
+    std::vector<int>& order = scratch.order;
+    std::vector<int>& first_of_size = scratch.first_of_size;
+    order.resize(static_cast<std::size_t>(count));
+    first_of_size.assign(static_cast<std::size_t>(n) + 2, 0);
+    for (int s = 0; s < count; ++s) ++first_of_size[static_cast<std::size_t>(subsets[s].size) + 1];
+    std::partial_sum(first_of_size.begin(), first_of_size.end(), first_of_size.begin());
+    for (int s = 0; s < count; ++s)
+        order[static_cast<std::size_t>(
+            first_of_size[static_cast<std::size_t>(subsets[s].size)]++)] = s;
+}
+
+// How many of the largest subsets still chained, order[chained - take, chained), go to
+// one sweep next: up to sweep_lanes of them, when the sweep does less work than their
+// chains would (a sweep's step costs about the table's step cost in chain additions, and
+// it takes one step for every pair of the file); else 0.
+int sweep_take(const subset_ref* subsets, const int* order, int chained, std::int32_t n,
+               const kernel_table& kernels) {
+    if (kernels.sweep == nullptr || chained == 0) return 0;
+    const int lanes = kernels.sweep_lanes;
+    SUBSET_CHECK(lanes >= 1 && lanes <= most_sweep_lanes);
+    const double step_cost = kernels.large_points > 0 && n >= kernels.large_points
+                                 ? kernels.sweep_step_cost_large
+                                 : kernels.sweep_step_cost;
+    const int take = std::min(lanes, chained);
+    double chain_steps = 0;
+    for (int c = chained - take; c < chained; ++c) {
+        const double k = subsets[order[c]].size;
+        chain_steps += 0.5 * k * (k - 1);
+    }
+    const double sweep_steps = 0.5 * n * (n - 1);
+    return chain_steps < step_cost * sweep_steps ? 0 : take;
+}
+
+// How many of the largest subsets still chained, order[chained - gathered, chained), one
+// call of the sweep takes next: as many of the groups that sweep_take sends to it as the
+// call holds; else 0.
+int sweep_gather(const subset_ref* subsets, const int* order, int chained, std::int32_t n,
+                 const kernel_table& kernels) {
+    const int most = kernels.sweep_call_lanes > 0 ? kernels.sweep_call_lanes : kernels.sweep_lanes;
+    SUBSET_CHECK(most <= most_sweep_lanes);
+    int gathered = 0;
+    for (int take; (take = sweep_take(subsets, order, chained - gathered, n, kernels)) > 0 &&
+                   gathered + take <= most;)
+        gathered += take;
+    return gathered;
+}
+
 } // namespace
 
 void sort_subset(const std::int32_t* drawn, std::int32_t k, std::int32_t n, std::uint64_t* bits,
@@ -165,42 +215,20 @@ void dist_med(const subset_ref* subsets, int count, const version& items, float*
               const kernel_table& kernels, score_scratch& scratch) {
     const std::int32_t n = items.points;
     score_reserve(scratch, n, count, kernels); // nothing to do when reserved before
-    // Subsets of nearly the same size side by side, so that little padding is added:
-    // ordered by size, counting how many there are of each.
-    std::vector<int>& order = scratch.order;
-    std::vector<int>& first_of_size = scratch.first_of_size;
-    order.resize(static_cast<std::size_t>(count));
-    first_of_size.assign(static_cast<std::size_t>(n) + 2, 0);
-    for (int s = 0; s < count; ++s) ++first_of_size[static_cast<std::size_t>(subsets[s].size) + 1];
-    std::partial_sum(first_of_size.begin(), first_of_size.end(), first_of_size.begin());
-    for (int s = 0; s < count; ++s)
-        order[static_cast<std::size_t>(
-            first_of_size[static_cast<std::size_t>(subsets[s].size)]++)] = s;
+    order_by_size(subsets, count, n, scratch);
+    const std::vector<int>& order = scratch.order;
 
-    // The largest subsets, sweep_lanes at a time, by one masked sweep when it does less
-    // work than their chains would: a sweep's step costs about sweep_step_cost chain
-    // additions, and it takes one step for every pair of the file.
+    // The largest subsets, sweep_lanes at a time, by a masked sweep while it does less
+    // work than their chains would; as many such groups at once as one call takes.
     int chained = count; // order[0, chained) go to the chains
-    if (kernels.sweep != nullptr) {
-        const double sweep_steps = 0.5 * n * (n - 1);
-        const int lanes = kernels.sweep_lanes;
-        SUBSET_CHECK(lanes >= 1 && lanes <= most_sweep_lanes);
-        while (chained > 0) {
-            const int take = std::min(lanes, chained);
-            const int* members = order.data() + chained - take;
-            double chain_steps = 0;
-            for (int c = 0; c < take; ++c) {
-                const double k = subsets[members[c]].size;
-                chain_steps += 0.5 * k * (k - 1);
-            }
-            if (chain_steps < kernels.sweep_step_cost * sweep_steps) break;
-            subset_ref group[most_sweep_lanes];
-            float group_scores[most_sweep_lanes];
-            for (int c = 0; c < take; ++c) group[c] = subsets[members[c]];
-            kernels.sweep(group, take, items, group_scores, scratch.sweep.get());
-            for (int c = 0; c < take; ++c) scores[members[c]] = group_scores[c];
-            chained -= take;
-        }
+    for (int take; (take = sweep_gather(subsets, order.data(), chained, n, kernels)) > 0;
+         chained -= take) {
+        const int* members = order.data() + chained - take;
+        subset_ref group[most_sweep_lanes];
+        float group_scores[most_sweep_lanes];
+        for (int c = 0; c < take; ++c) group[c] = subsets[members[c]];
+        kernels.sweep(group, take, items, group_scores, scratch.sweep.get());
+        for (int c = 0; c < take; ++c) scores[members[c]] = group_scores[c];
     }
 
     for (int g = 0; g < chained; g += side_by_side) {
@@ -215,6 +243,31 @@ void dist_med(const subset_ref* subsets, int count, const version& items, float*
             score_group<long_rows>(group, in_group, items, group_scores, scratch.rows.data());
         for (int c = 0; c < in_group; ++c) scores[members[c]] = group_scores[c];
     }
+}
+
+score_work dist_med_work(const subset_ref* subsets, int count, std::int32_t n,
+                         const kernel_table& kernels, score_scratch& scratch) {
+    score_reserve(scratch, n, count, kernels);
+    order_by_size(subsets, count, n, scratch);
+    const std::vector<int>& order = scratch.order;
+    score_work w;
+    int chained = count;
+    for (int take; (take = sweep_gather(subsets, order.data(), chained, n, kernels)) > 0;
+         chained -= take) {
+        const int* members = order.data() + chained - take;
+        subset_ref group[most_sweep_lanes];
+        for (int c = 0; c < take; ++c) {
+            group[c] = subsets[members[c]];
+            w.swept_pairs += 0.5 * group[c].size * (group[c].size - 1.0);
+        }
+        w.sweep_lane_adds +=
+            static_cast<double>(kernels.sweep_lane_adds(group, take, n, scratch.sweep.get()));
+    }
+    for (int c = 0; c < chained; ++c) {
+        const double k = subsets[order[static_cast<std::size_t>(c)]].size;
+        w.chained_pairs += 0.5 * k * (k - 1);
+    }
+    return w;
 }
 
 } // namespace subset

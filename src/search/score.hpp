@@ -53,4 +53,17 @@ void dist_med(const subset_ref* subsets, int count, const version& items, float*
 void dist_med(const subset_ref* subsets, int count, const version& items, float* scores,
               const kernel_table& kernels);
 
+// What dist_med would do with `count` subsets of a file of `n` points under `kernels`,
+// counted without scoring (for the benchmark): the pairs its chains add, the pairs its
+// sweeps add usefully (their subsets' own), and the lane-additions those sweeps make.
+// Needs `kernels.sweep_lane_adds` where the table has a sweep; grows `scratch` as
+// dist_med does.
+struct score_work {
+    double chained_pairs = 0;
+    double swept_pairs = 0;
+    double sweep_lane_adds = 0;
+};
+score_work dist_med_work(const subset_ref* subsets, int count, std::int32_t n,
+                         const kernel_table& kernels, score_scratch& scratch);
+
 } // namespace subset
