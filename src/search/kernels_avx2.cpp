@@ -261,6 +261,19 @@ int packed_vectors(std::uint64_t low, std::uint64_t high) {
     return (cnt_low + lane_count - 1) / lane_count + (cnt_high + lane_count - 1) / lane_count;
 }
 
+// Marks in `room` which lanes hold each point, and returns the marks: two words a point,
+// lane l at bit l % 64 of word l / 64. The packed sweep and its count of lane-additions
+// both start so.
+std::uint64_t* mark_held(const subset_ref* subsets, int count, std::int32_t n, char* room) {
+    auto* held = reinterpret_cast<std::uint64_t*>(room);
+    std::memset(held, 0, 2 * sizeof(std::uint64_t) * (static_cast<std::size_t>(n) + 1));
+    for (int s = 0; s < count; ++s)
+        for (std::int32_t i = 0; i < subsets[s].size; ++i)
+            held[2 * static_cast<std::size_t>(subsets[s].sorted[i]) +
+                 static_cast<std::size_t>(s / 64)] |= std::uint64_t{1} << (s % 64);
+    return held;
+}
+
 __attribute__((target("avx2,bmi2,popcnt"))) void packed_sweep(const subset_ref* subsets, int count,
                                                               const version& items, float* scores,
                                                               char* room) {
@@ -271,13 +284,7 @@ __attribute__((target("avx2,bmi2,popcnt"))) void packed_sweep(const subset_ref* 
                            scores + first, room);
         return;
     }
-    // Which lanes hold each point: two words a point, lane l at bit l % 64 of word l / 64.
-    auto* held = reinterpret_cast<std::uint64_t*>(room);
-    std::memset(held, 0, 2 * sizeof(std::uint64_t) * (static_cast<std::size_t>(n) + 1));
-    for (int s = 0; s < count; ++s)
-        for (std::int32_t i = 0; i < subsets[s].size; ++i)
-            held[2 * static_cast<std::size_t>(subsets[s].sorted[i]) +
-                 static_cast<std::size_t>(s / 64)] |= std::uint64_t{1} << (s % 64);
+    const std::uint64_t* held = mark_held(subsets, count, n, room);
 
     float sums[call_lanes] = {};               // each subset's sum, in its own lane
     alignas(32) float packed[call_lanes] = {}; // the sums of the row's subsets
@@ -344,12 +351,7 @@ std::int64_t packed_lane_adds(const subset_ref* subsets, int count, std::int32_t
                 unpacked_lane_adds(subsets + first, std::min(sweep_lanes, count - first), n, room);
         return adds;
     }
-    auto* held = reinterpret_cast<std::uint64_t*>(room);
-    std::memset(held, 0, 2 * sizeof(std::uint64_t) * (static_cast<std::size_t>(n) + 1));
-    for (int s = 0; s < count; ++s)
-        for (std::int32_t i = 0; i < subsets[s].size; ++i)
-            held[2 * static_cast<std::size_t>(subsets[s].sorted[i]) +
-                 static_cast<std::size_t>(s / 64)] |= std::uint64_t{1} << (s % 64);
+    const std::uint64_t* held = mark_held(subsets, count, n, room);
     for (std::int32_t a = 1; a < n; ++a)
         adds += lane_count *
                 packed_vectors(held[2 * static_cast<std::size_t>(a)],

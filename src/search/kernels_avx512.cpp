@@ -266,16 +266,22 @@ __mmask16 lanes_of(int v, std::uint64_t low, std::uint64_t high) {
     return static_cast<__mmask16>((v < 4 ? low : high) >> (16 * (v % 4)));
 }
 
-__attribute__((target("avx512f,bmi2,popcnt"))) void
-sweep(const subset_ref* subsets, int count, const version& items, float* scores, char* room) {
-    const std::int32_t n = items.points;
-    // Which lanes hold each point: bit l % 64 of the point's word l / 64, for lane l.
+// Marks in `room` which lanes hold each point, and returns the marks: bit l % 64 of the
+// point's word l / 64, for lane l. The sweep and its count of lane-additions both start so.
+std::uint64_t* mark_lanes(const subset_ref* subsets, int count, std::int32_t n, char* room) {
     auto* lanes = reinterpret_cast<std::uint64_t*>(room);
     std::memset(lanes, 0, point_bytes * (static_cast<std::size_t>(n) + 1));
     for (int s = 0; s < count; ++s)
         for (std::int32_t i = 0; i < subsets[s].size; ++i)
             lanes[2 * static_cast<std::size_t>(subsets[s].sorted[i]) + s / 64] |= std::uint64_t{1}
                                                                                   << (s % 64);
+    return lanes;
+}
+
+__attribute__((target("avx512f,bmi2,popcnt"))) void
+sweep(const subset_ref* subsets, int count, const version& items, float* scores, char* room) {
+    const std::int32_t n = items.points;
+    std::uint64_t* lanes = mark_lanes(subsets, count, n, room);
 
     const int vectors = (count + 15) / 16;    // unpacked: the lanes from count on hold nothing
     alignas(64) float sums[sweep_lanes] = {}; // each subset's sum, in its own lane
@@ -334,12 +340,7 @@ sweep(const subset_ref* subsets, int count, const version& items, float* scores,
 // The lane-additions of `sweep`, row by row as it chooses: an unpacked row's vectors, a
 // packed row's packed ones, a split row's from each word apart; sixteen lanes a vector.
 std::int64_t sweep_lane_adds(const subset_ref* subsets, int count, std::int32_t n, char* room) {
-    auto* lanes = reinterpret_cast<std::uint64_t*>(room);
-    std::memset(lanes, 0, point_bytes * (static_cast<std::size_t>(n) + 1));
-    for (int s = 0; s < count; ++s)
-        for (std::int32_t i = 0; i < subsets[s].size; ++i)
-            lanes[2 * static_cast<std::size_t>(subsets[s].sorted[i]) + s / 64] |= std::uint64_t{1}
-                                                                                  << (s % 64);
+    const std::uint64_t* lanes = mark_lanes(subsets, count, n, room);
     const int vectors = (count + 15) / 16;
     std::int64_t adds = 0;
     for (std::int32_t a = 1; a < n; ++a) {
