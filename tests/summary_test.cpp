@@ -352,7 +352,8 @@ TEST(Summary, EveryFigureOfASizeShowsInBothReports) {
         figure = was;
         // The row's text in the table, then in the CSV: both must differ.
         const auto rows = [](const std::string& text) {
-            return std::make_pair(text.substr(text.find("\n    2 ") + 1, 80),
+            const std::size_t table = text.find("\n    2 ") + 1;
+            return std::make_pair(text.substr(table, text.find('\n', table) - table),
                                   text.substr(text.rfind("\n2,") + 1));
         };
         EXPECT_NE(rows(before).first, rows(after).first) << name << " in the table";
