@@ -47,12 +47,12 @@
 #include <thread>
 
 #include "data/distance_file.hpp"
+#include "engine/workers.hpp"
 #include "reference.hpp"
 #include "run.hpp"
 #include "search/draw.hpp"
 #include "search/kernels.hpp"
 #include "search/score.hpp"
-#include "workers.hpp"
 
 #if defined(__x86_64__)
 #include <immintrin.h>

@@ -52,12 +52,12 @@ print(r[3], r[4], r[5], r[6], r[7])
 PY
 read -r seed score size iteration points <"$work/row"
 clock=$(TZ=UTC date -d "@$seed" '+%Y-%m-%d %H:%M:%S')
+# (grep -F, with the two lines before each line it finds: the iteration's sorted points
+# come two lines before its result; the final line is the trace's last.)
 printf '%s\n' "$work/five.txt" |
     TZ=UTC FAKETIME_DONT_FAKE_MONOTONIC=1 faketime -m -f "@$clock" "$bin/subset_search" |
-    awk -v l="$iteration" '
-        { last[NR % 8] = $0 }
-        $0 ~ ("^Distancia media para [0-9]+ pontos, iteracao " l ": ") { sorted = last[(NR - 2) % 8]; result = $0 }
-        END { print sorted; print result; print $0 }' >"$work/reproduced"
+    grep -F -B 2 -e " pontos, iteracao $iteration: " -e "Melhor com " |
+    awk 'NR == 1 || NR == 3 { print } { last = $0 } END { print last }' >"$work/reproduced"
 [ "$(sed -n 1p "$work/reproduced")" = "$points " ] || fail "sorted points: $(sed -n 1p "$work/reproduced") / $points"
 [ "$(sed -n 2p "$work/reproduced")" = "Distancia media para $size pontos, iteracao $iteration: $score" ] ||
     fail "the iteration's line: $(sed -n 2p "$work/reproduced")"
